@@ -104,6 +104,19 @@ std::string decodeString(const Json& value, std::string_view context) {
     return value.get<std::string>();
 }
 
+namespace {
+
+// Whole numbers are written without a fraction ("2000", not "2000.0"), as standard encoders do.
+Json numberValue(double value) {
+    constexpr double exactIntegerLimit = 9007199254740992.0; // 2^53
+    if (std::trunc(value) == value && std::fabs(value) < exactIntegerLimit) {
+        return Json(static_cast<std::int64_t>(value));
+    }
+    return Json(value);
+}
+
+} // namespace
+
 Json encodeFloat(float value, std::string_view context) {
     if (!std::isfinite(value)) {
         throw EncodingError(std::string(context) + ": cannot encode a non-finite number");
@@ -112,20 +125,21 @@ Json encodeFloat(float value, std::string_view context) {
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     double shortest = 0;
     std::from_chars(buffer, result.ptr, shortest);
-    return Json(shortest);
+    return numberValue(shortest);
 }
 
 Json encodeDouble(double value, std::string_view context) {
     if (!std::isfinite(value)) {
         throw EncodingError(std::string(context) + ": cannot encode a non-finite number");
     }
-    return Json(value);
+    return numberValue(value);
 }
 
 Json parse(std::string_view bytes) {
     try {
         return Json::parse(bytes.begin(), bytes.end());
-    } catch (const Json::parse_error& error) {
+    } catch (const Json::exception& error) {
+        // Syntax errors and numbers beyond a double both land here.
         throw DecodingError(std::string("malformed JSON: ") + error.what());
     }
 }

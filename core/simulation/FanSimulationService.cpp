@@ -71,7 +71,7 @@ void FanSimulationService::setTargetRPM(std::int64_t fanIndex, float rpm) {
     if (!fan || !std::isfinite(rpm)) {
         return;
     }
-    fan->targetRPM = std::max(std::min(rpm, fan->maxRPM), fan->minRPM);
+    fan->targetRPM = clampSpeed(rpm, fan->minRPM, fan->maxRPM);
     fan->mode = FanMode::manual;
     fan->isForced = true;
 }

@@ -33,7 +33,7 @@ float rangeFraction(float speed, float minRPM, float maxRPM) {
         !std::isfinite(speed)) {
         return 0.0f;
     }
-    float clamped = std::max(std::min(speed, maxRPM), minRPM);
+    float clamped = clampSpeed(speed, minRPM, maxRPM);
     return (clamped - minRPM) / (maxRPM - minRPM);
 }
 

@@ -41,6 +41,12 @@ struct FanInfo {
 Json toJson(const FanInfo& fan);
 FanInfo fanInfoFromJson(const Json& json);
 
+// A speed clamped to a fan: the lower of it and `maxRPM`, then the higher of that and `minRPM`.
+inline float clampSpeed(float speed, float minRPM, float maxRPM) {
+    float capped = maxRPM < speed ? maxRPM : speed;
+    return capped < minRPM ? minRPM : capped;
+}
+
 // Where `speed` lies between `minRPM` and `maxRPM`, clamped; 0 for an empty or non-finite range.
 float rangeFraction(float speed, float minRPM, float maxRPM);
 

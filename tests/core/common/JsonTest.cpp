@@ -38,13 +38,19 @@ TEST(JsonDecoding, ErrorsNameTheContextAndTheFoundType) {
 
 TEST(JsonEncoding, FloatsUseTheShortestRoundTrippingText) {
     EXPECT_EQ(json::encodeFloat(0.1f, "x").dump(), "0.1");
-    EXPECT_EQ(json::encodeFloat(2150.0f, "x").dump(), "2150.0");
+    EXPECT_EQ(json::encodeFloat(2150.0f, "x").dump(), "2150");
+    EXPECT_EQ(json::encodeFloat(1800.5f, "x").dump(), "1800.5");
+    EXPECT_EQ(json::encodeFloat(-0.0f, "x").dump(), "0");
+    EXPECT_EQ(json::encodeDouble(45.0, "x").dump(), "45");
+    EXPECT_EQ(json::encodeDouble(1e20, "x").dump(), "1e+20");
+    EXPECT_EQ(json::encodeDouble(93.99, "x").dump(), "93.99");
     EXPECT_THROW(json::encodeFloat(std::numeric_limits<float>::quiet_NaN(), "x"), EncodingError);
     EXPECT_THROW(json::encodeDouble(std::numeric_limits<double>::infinity(), "x"), EncodingError);
 }
 
 TEST(JsonParse, MalformedBytesRaiseADecodingError) {
     EXPECT_THROW(json::parse("{\"a\":"), DecodingError);
+    EXPECT_THROW(json::parse("[1e999]"), DecodingError);
     EXPECT_EQ(json::parse("[1,2]").size(), 2u);
 }
 

@@ -47,8 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FanInfoJson, EncodesFieldsInOrderAndRoundTrips) {
     FanInfo original{1, "Right", 2200.5f, 1250, 6500, 0.1f, FanMode::manual, true};
     Json json = toJson(original);
-    EXPECT_EQ(json.dump(), R"({"id":1,"name":"Right","currentRPM":2200.5,"minRPM":1250.0,)"
-                           R"("maxRPM":6500.0,"targetRPM":0.1,"mode":1,"isForced":true})");
+    EXPECT_EQ(json.dump(), R"({"id":1,"name":"Right","currentRPM":2200.5,"minRPM":1250,)"
+                           R"("maxRPM":6500,"targetRPM":0.1,"mode":1,"isForced":true})");
     EXPECT_EQ(fanInfoFromJson(json), original);
 }
 
