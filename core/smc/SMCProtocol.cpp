@@ -1,0 +1,114 @@
+#include "core/smc/SMCProtocol.h"
+
+#include "core/smc/SMCError.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace ventoral {
+namespace {
+
+std::uint16_t bigEndian16(std::span<const std::uint8_t> b) {
+    return static_cast<std::uint16_t>((b[0] << 8) | b[1]);
+}
+
+std::uint32_t bigEndian32(std::span<const std::uint8_t> b) {
+    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+           std::uint32_t{b[3]};
+}
+
+std::optional<double> finiteFloat(std::span<const std::uint8_t> bytes) {
+    float value = littleEndianFloat(bytes);
+    if (!std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+std::uint32_t fourCharCode(std::string_view text) {
+    std::uint32_t code = 0;
+    for (std::size_t i = 0; i < text.size() && i < 4; ++i) {
+        code = (code << 8) | static_cast<std::uint8_t>(text[i]);
+    }
+    return code;
+}
+
+std::string stringFromFourCharCode(std::uint32_t code) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        auto byte = static_cast<std::uint8_t>(code >> shift);
+        if (byte < 0x80) {
+            text.push_back(static_cast<char>(byte));
+        } else {
+            text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+    }
+    return text;
+}
+
+float littleEndianFloat(std::span<const std::uint8_t> bytes) {
+    std::uint32_t bits = std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
+                         (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+    return std::bit_cast<float>(bits);
+}
+
+std::array<std::uint8_t, 4> littleEndianBytes(float value) {
+    auto bits = std::bit_cast<std::uint32_t>(value);
+    return {static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+            static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+}
+
+double decodeSMCNumber(std::span<const std::uint8_t> bytes, const std::string& type) {
+    static constexpr std::string_view knownTypes[] = {"flt ", "fpe2", "sp78", "ui8 ",
+                                                      "si8 ", "ui16", "si16", "ui32"};
+    const std::size_t n = bytes.size();
+    std::string_view effective = type;
+    if (std::find(std::begin(knownTypes), std::end(knownTypes), effective) ==
+        std::end(knownTypes)) {
+        // Types outside the table are read by their size alone.
+        effective = n == 4 ? "flt " : n == 2 ? "ui16" : n == 1 ? "ui8 " : "";
+    }
+    std::optional<double> value;
+    if (effective == "flt " && n >= 4) {
+        value = finiteFloat(bytes);
+    } else if (effective == "fpe2" && n >= 2) {
+        value = bigEndian16(bytes) / 4.0;
+    } else if (effective == "sp78" && n >= 2) {
+        value = static_cast<std::int16_t>(bigEndian16(bytes)) / 256.0;
+    } else if (effective == "ui8 " && n >= 1) {
+        value = bytes[0];
+    } else if (effective == "si8 " && n >= 1) {
+        value = static_cast<std::int8_t>(bytes[0]);
+    } else if (effective == "ui16" && n >= 2) {
+        value = bigEndian16(bytes);
+    } else if (effective == "si16" && n >= 2) {
+        value = static_cast<std::int16_t>(bigEndian16(bytes));
+    } else if (effective == "ui32" && n >= 4) {
+        value = bigEndian32(bytes);
+    }
+    if (!value) {
+        throw SMCError::unsupportedType(type);
+    }
+    return *value;
+}
+
+std::optional<double> decodeSMCPowerScalar(std::span<const std::uint8_t> bytes,
+                                           const std::string& type) {
+    if (type == "flt " && bytes.size() >= 4) {
+        return finiteFloat(bytes);
+    }
+    if (type == "fpe2" && bytes.size() >= 2) {
+        return bigEndian16(bytes) / 4.0;
+    }
+    if (type == "sp78" && bytes.size() >= 2) {
+        return static_cast<std::int16_t>(bigEndian16(bytes)) / 256.0;
+    }
+    return std::nullopt;
+}
+
+} // namespace ventoral

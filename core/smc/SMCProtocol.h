@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/smc/SMCKeyData.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ventoral {
+
+// First four UTF-8 bytes of `text`, the first in the most significant position.
+std::uint32_t fourCharCode(std::string_view text);
+// Four characters, most significant byte first, each byte taken as the code point of its value.
+std::string stringFromFourCharCode(std::uint32_t code);
+
+// Decodes a key's bytes by its data type; throws SMCError::unsupportedType.
+double decodeSMCNumber(std::span<const std::uint8_t> bytes, const std::string& dataType);
+// The power-rail decoding: only "flt ", "fpe2" and "sp78"; nothing for anything else.
+std::optional<double> decodeSMCPowerScalar(std::span<const std::uint8_t> bytes,
+                                           const std::string& dataType);
+
+float littleEndianFloat(std::span<const std::uint8_t> bytes);
+std::array<std::uint8_t, 4> littleEndianBytes(float value);
+
+// One exchange with the controller: the 80-byte record in, a return code and the record out.
+class SmcTransport {
+public:
+    struct Reply {
+        std::int32_t kernelReturn = SMCReturn::notOpen;
+        SMCRecordBytes output{};
+    };
+
+    virtual ~SmcTransport() = default;
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual Reply call(const SMCRecordBytes& input) = 0;
+};
+
+} // namespace ventoral

@@ -1,0 +1,475 @@
+#include "core/smc/SMCService.h"
+
+#include "platform/smc/EmulatedSmcTransport.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <limits>
+#include <random>
+
+namespace ventoral {
+namespace {
+
+using Key = EmulatedSmcTransport::Key;
+using Bytes = std::vector<std::uint8_t>;
+
+Key number(const std::string& type, double value, bool writable = false) {
+    return {type,
+            EmulatedSmcTransport::encodeNumber(value, type,
+                                               type == "flt "   ? 4
+                                               : type == "ui8 " ? 1
+                                                                : 2),
+            writable, true};
+}
+
+Key raw(const std::string& type, Bytes bytes, bool writable = false) {
+    return {type, std::move(bytes), writable, true};
+}
+
+const TimePoint fixedNow = TimePoint{} + std::chrono::hours(1000);
+
+// A service over an emulated controller whose key table the test fills.
+struct Machine {
+    EmulatedSmcTransport* smc;
+    std::unique_ptr<SMCService> service;
+
+    explicit Machine(std::map<std::string, Key> keys, bool root = true,
+                     std::shared_ptr<ThermalChannelSource> hid = nullptr) {
+        auto transport = std::make_unique<EmulatedSmcTransport>(std::move(keys), root);
+        smc = transport.get();
+        service = std::make_unique<SMCService>(std::move(transport), std::move(hid),
+                                               [] { return fixedNow; });
+    }
+    SMCService* operator->() { return service.get(); }
+};
+
+std::string profilePath(const char* name) {
+    return std::string(VENTORAL_SOURCE_DIR) + "/platform/smc/profiles/" + name;
+}
+
+TEST(SMCServiceKeys, RefusedKeyIsRememberedWithoutAnotherCall) {
+    Machine m({});
+    EXPECT_THROW(m->readKeyInfo("F9Ac"), SMCError);
+    int calls = m.smc->callCount();
+    try {
+        m->readNumber("F9Ac");
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error, SMCError::keyNotFound("F9Ac"));
+    }
+    EXPECT_EQ(m.smc->callCount(), calls);
+    EXPECT_FALSE(m->readCachedKeyRawUnlocked("F9Ac").acknowledged);
+    EXPECT_EQ(m.smc->callCount(), calls);
+}
+
+TEST(SMCServiceKeys, KeyInfoIsCachedAndFailedCallsAreNot) {
+    Machine m({{"PSTR", number("flt ", 10)}});
+    m.smc->failCallsWith(SMCReturn::notPermitted, 1);
+    try {
+        m->readKeyInfo("PSTR");
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error.kind(), SMCError::Kind::callFailed);
+        EXPECT_EQ(error.kernelReturn(), SMCReturn::notPermitted);
+    }
+    EXPECT_EQ(m->readKeyInfo("PSTR"), (SMCKeyInfo{4, "flt "}));
+    int calls = m.smc->callCount();
+    EXPECT_EQ(m->readNumber("PSTR"), 10.0);
+    EXPECT_EQ(m.smc->callCount(), calls + 1); // only the read, no second look-up
+}
+
+TEST(SMCServiceKeys, ClosedConnectionReportsNotOpenUntilItOpens) {
+    Machine m({{"FNum", number("ui8 ", 1)}});
+    m->close();
+    m.smc->setOpenable(false);
+    try {
+        m->readNumber("FNum");
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error, SMCError::callFailed(SMCReturn::notOpen, 0));
+    }
+    m.smc->setOpenable(true);
+    EXPECT_EQ(m->readNumber("FNum"), 1.0); // reopened on demand
+}
+
+TEST(SMCServiceKeys, WritesUseTheKeysOwnSize) {
+    Machine m({{"TEST", raw("abcd", {9, 9, 9, 9}, true)}});
+    const Bytes three{1, 2, 3};
+    m->writeKeyRaw("TEST", three);
+    auto sent = *m.smc->lastInput();
+    EXPECT_EQ(sent.keyInfo.dataSize, 4u);
+    EXPECT_EQ(sent.keyInfo.dataType, fourCharCode("abcd"));
+    EXPECT_EQ(sent.data8, SMCCommand::writeBytes);
+    EXPECT_EQ(m.smc->key("TEST")->bytes, (Bytes{1, 2, 3, 0}));
+}
+
+TEST(SMCServiceKeys, WriteErrors) {
+    Machine user({{"F0Md", number("ui8 ", 0, true)}, {"F0Ac", number("flt ", 0)}}, false);
+    const Bytes one{1};
+    try {
+        user->writeKeyRaw("F0Md", one);
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_STREQ(error.what(), "Root privileges required to modify SMC fan registers");
+    }
+    Machine root({{"F0Ac", number("flt ", 0)}});
+    try {
+        root->writeKeyRaw("F0Ac", one);
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error, SMCError::callFailed(0, EmulatedSmcTransport::notWritableResult));
+    }
+    root.smc->failCallsWith(SMCReturn::notPermitted);
+    try {
+        root->writeKeyRaw("F0Ac", one); // the key's information is cached; the write is refused
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error.kind(), SMCError::Kind::privilegedRequired);
+    }
+}
+
+TEST(SMCServiceKeys, PowerScalarAcknowledgesUndecodableKeys) {
+    const auto nanBytes = littleEndianBytes(std::numeric_limits<float>::quiet_NaN());
+    Machine m({{"PSTR", raw("flt ", Bytes(nanBytes.begin(), nanBytes.end()))},
+               {"PDTR", raw("ui16", {1, 2})}});
+    std::lock_guard guard(m->lock());
+    EXPECT_EQ(m->decodePowerScalarUnlocked("PSTR"), (SMCPowerScalar{true, std::nullopt}));
+    EXPECT_EQ(m->decodePowerScalarUnlocked("PDTR"), (SMCPowerScalar{true, std::nullopt}));
+    EXPECT_EQ(m->decodePowerScalarUnlocked("PHPC"), (SMCPowerScalar{false, std::nullopt}));
+}
+
+// Replies are random bytes: the service must stay inside the record and fail cleanly.
+class GarbageTransport final : public SmcTransport {
+public:
+    explicit GarbageTransport(unsigned seed) : random_(seed) {}
+    bool open() override { return true; }
+    void close() override {}
+    bool isOpen() const override { return true; }
+    Reply call(const SMCRecordBytes&) override {
+        Reply reply;
+        reply.kernelReturn = random_() % 4 == 0 ? static_cast<std::int32_t>(random_()) : 0;
+        for (auto& b : reply.output) {
+            b = static_cast<std::uint8_t>(random_());
+        }
+        if (random_() % 2 == 0) {
+            reply.output[40] = 0; // result byte: success, to reach the decoders
+        }
+        return reply;
+    }
+
+private:
+    std::mt19937 random_;
+};
+
+TEST(SMCServiceKeys, GarbageRepliesEndInErrorsOrAbsentReadings) {
+    for (unsigned seed = 0; seed < 200; ++seed) {
+        SMCService service(std::make_unique<GarbageTransport>(seed));
+        try {
+            auto raw = service.readKeyRaw("F0Ac");
+            EXPECT_LE(raw.bytes.size(), 32u);
+        } catch (const SMCError&) {
+        }
+        EXPECT_LE(service.readFans().size(), 16u);
+        (void)service.readThermalSensors(false);
+        (void)service.readPowerAndBatterySensors();
+        try {
+            service.writeFanTargetRPM(0, 3000);
+        } catch (const SMCError&) {
+        }
+    }
+}
+
+TEST(SMCServiceFans, CountAndNames) {
+    struct Case {
+        double fnum;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {1, {"Main Fan"}},
+        {2, {"Left Fan (CPU)", "Right Fan (GPU)"}},
+        {3, {"Left Fan (CPU)", "Right Fan (GPU)", "Fan 3"}},
+        {0, {}},
+    };
+    for (const auto& c : cases) {
+        Machine m({{"FNum", number("ui8 ", c.fnum)}});
+        std::vector<std::string> names;
+        for (const auto& fan : m->readFans()) {
+            names.push_back(fan.name);
+        }
+        EXPECT_EQ(names, c.names);
+        EXPECT_EQ(m->readFanCount(), static_cast<int>(c.fnum));
+    }
+    Machine many({{"FNum", number("ui8 ", 20)}});
+    EXPECT_EQ(many->readFanCount(), 16);
+    EXPECT_EQ(many->readFans().size(), 16u);
+    Machine none({});
+    EXPECT_EQ(none->readFanCount(), 0);
+    EXPECT_TRUE(none->readFans().empty());
+}
+
+TEST(SMCServiceFans, DefaultsBoundsAndForceMask) {
+    Machine m({{"FNum", number("ui8 ", 2)},
+               {"FS! ", number("ui16", 2)},
+               {"F0Mn", number("flt ", 2500)},
+               {"F0Mx", number("flt ", 2300)},
+               {"F0Ac", number("flt ", -5)},
+               {"F1Tg", number("flt ", -3)}});
+    auto fans = m->readFans();
+    ASSERT_EQ(fans.size(), 2u);
+    EXPECT_EQ(fans[0],
+              (FanInfo{0, "Left Fan (CPU)", 0, 2500, 2600, 2500, FanMode::automatic, false}));
+    EXPECT_EQ(fans[1], (FanInfo{1, "Right Fan (GPU)", 0, 1200, 6500, 0, FanMode::manual, true}));
+
+    // Bounds are read once per fan.
+    int boundsCalls = m.smc->callCount("F0Mn");
+    m->readFans();
+    EXPECT_EQ(m.smc->callCount("F0Mn"), boundsCalls);
+}
+
+TEST(SMCServiceFans, ModeKeyWinsOverTheMask) {
+    Machine m(
+        {{"FNum", number("ui8 ", 1)}, {"FS! ", number("ui16", 1)}, {"F0Md", number("ui8 ", 0)}});
+    EXPECT_EQ(m->readFans()[0].mode, FanMode::automatic);
+}
+
+TEST(SMCServiceFans, WriteModeWritesModeThenMask) {
+    Machine m({{"F1Md", number("ui8 ", 0, true)}, {"FS! ", number("ui16", 1, true)}});
+    m->writeFanMode(1, FanMode::manual);
+    EXPECT_EQ(m.smc->key("F1Md")->bytes, (Bytes{1}));
+    EXPECT_EQ(m.smc->key("FS! ")->bytes, (Bytes{0x00, 0x03}));
+    m->writeFanMode(0, FanMode::automatic);
+    EXPECT_EQ(m.smc->key("FS! ")->bytes, (Bytes{0x00, 0x02}));
+
+    Machine maskOnly({{"FS! ", number("ui16", 0, true)}});
+    EXPECT_NO_THROW(maskOnly->writeFanMode(3, FanMode::manual));
+    EXPECT_EQ(maskOnly.smc->key("FS! ")->bytes, (Bytes{0x00, 0x08}));
+
+    Machine modeOnly({{"F0Md", number("ui8 ", 0, true)}});
+    EXPECT_NO_THROW(modeOnly->writeFanMode(0, FanMode::manual));
+
+    Machine neither({});
+    try {
+        neither->writeFanMode(0, FanMode::manual);
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error, SMCError::keyNotFound("F0Md"));
+    }
+    EXPECT_THROW(neither->writeFanMode(16, FanMode::manual), SMCError);
+    EXPECT_THROW(neither->writeFanMode(-1, FanMode::manual), SMCError);
+
+    Machine user({{"F0Md", number("ui8 ", 0, true)}, {"FS! ", number("ui16", 0, true)}}, false);
+    try {
+        user->writeFanMode(0, FanMode::manual);
+        FAIL();
+    } catch (const SMCError& error) {
+        EXPECT_EQ(error.kind(), SMCError::Kind::privilegedRequired);
+    }
+}
+
+TEST(SMCServiceFans, WriteTargetClampsAndEncodesByType) {
+    struct Case {
+        const char* type;
+        float rpm;
+        Bytes expected;
+    };
+    const auto flt5800 = littleEndianBytes(5800);
+    const auto flt1200 = littleEndianBytes(1200);
+    const Case cases[] = {
+        {"flt ", 9000, Bytes(flt5800.begin(), flt5800.end())},
+        {"flt ", 100, Bytes(flt1200.begin(), flt1200.end())},
+        {"fpe2", 9000, {0x5A, 0xA0}},
+        {"ui16", 2000.5f, {0x07, 0xD1}},
+    };
+    for (const auto& c : cases) {
+        std::string type = c.type;
+        Machine m({{"F0Mn", number("flt ", 1200)},
+                   {"F0Mx", number("flt ", 5800)},
+                   {"F0Tg", raw(type, Bytes(type == "flt " ? 4 : 2, 0), true)}});
+        m->writeFanTargetRPM(0, c.rpm);
+        EXPECT_EQ(m.smc->key("F0Tg")->bytes, c.expected) << c.type << " " << c.rpm;
+    }
+    Machine noBounds({{"F2Tg", raw("flt ", Bytes(4, 0), true)}});
+    noBounds->writeFanTargetRPM(2, 9000);
+    EXPECT_EQ(littleEndianFloat(noBounds.smc->key("F2Tg")->bytes), 6800.0f);
+    EXPECT_EQ(SMCError::writeFailed("F2Tg"), [&] {
+        try {
+            noBounds->writeFanTargetRPM(2, std::numeric_limits<float>::quiet_NaN());
+        } catch (const SMCError& error) {
+            return error;
+        }
+        return SMCError::writeFailed("none");
+    }());
+    EXPECT_THROW(noBounds->writeFanTargetRPM(0, 3000), SMCError);
+}
+
+class FakeChannel final : public ThermalChannel {
+public:
+    FakeChannel(std::optional<std::string> product, std::optional<double> value)
+        : product_(std::move(product)), value_(value) {}
+    std::optional<std::string> product() const override { return product_; }
+    std::optional<double> currentTemperature() override { return value_; }
+
+private:
+    std::optional<std::string> product_;
+    std::optional<double> value_;
+};
+
+class FakeChannelSource final : public ThermalChannelSource {
+public:
+    std::vector<std::shared_ptr<ThermalChannel>> services;
+    int copies = 0;
+    std::vector<std::shared_ptr<ThermalChannel>> copyServices() override {
+        ++copies;
+        return services;
+    }
+};
+
+TEST(SMCServiceThermal, ClassificationTable) {
+    const std::pair<const char*, SensorCategory> cases[] = {
+        {"GPU Die Temp", SensorCategory::cpu},
+        {"PMU tdie1", SensorCategory::cpu},
+        {"amdgpu edge", SensorCategory::gpu},
+        {"NPU cluster", SensorCategory::ane},
+        {"Battery gas gauge", SensorCategory::battery},
+        {"gas gauge", SensorCategory::battery},
+        {"NAND CH0", SensorCategory::storage},
+        {"nvme Composite SSD", SensorCategory::storage},
+        {"Ambient", SensorCategory::system},
+        {"CORE 2", SensorCategory::cpu},
+    };
+    for (auto [name, category] : cases) {
+        EXPECT_EQ(classifyThermalChannelName(name), category) << name;
+    }
+}
+
+TEST(SMCServiceThermal, ChannelsThenKeysWithRangesAndFilter) {
+    auto source = std::make_shared<FakeChannelSource>();
+    source->services = {
+        std::make_shared<FakeChannel>("coretemp Package id 0", 55.0),
+        nullptr,
+        std::make_shared<FakeChannel>(std::nullopt, 40.0),
+        std::make_shared<FakeChannel>("nvme Composite SSD", 38.0),
+        std::make_shared<FakeChannel>("amdgpu edge", 15.0),
+        std::make_shared<FakeChannel>("cpu edge", 135.0),
+        std::make_shared<FakeChannel>("cpu quiet", std::nullopt),
+    };
+    Machine m({{"TC0P", number("flt ", 130)},
+               {"Tp09", number("flt ", 10)},
+               {"TG0P", number("flt ", 60)},
+               {"Tm0P", number("sp78", 41)}},
+              true, source);
+    const std::vector<ThermalSensor> all{
+        {"hid_0", "coretemp Package id 0", 55.0, SensorCategory::cpu},
+        {"hid_2", "Sensor 2", 40.0, SensorCategory::system},
+        {"hid_3", "nvme Composite SSD", 38.0, SensorCategory::storage},
+        {"smc_TG0P", "GPU Proximity", 60.0, SensorCategory::gpu},
+        {"smc_Tm0P", "Memory Proximity", 41.0, SensorCategory::system},
+    };
+    EXPECT_EQ(m->readThermalSensors(false), all);
+    const std::vector<ThermalSensor> primary{
+        {"hid_0", "coretemp Package id 0", 55.0, SensorCategory::cpu},
+        {"smc_TG0P", "GPU Proximity", 60.0, SensorCategory::gpu},
+    };
+    EXPECT_EQ(m->readThermalSensors(true), primary);
+    EXPECT_EQ(source->copies, 1);
+
+    auto snapshot = m->readSnapshot(false, true);
+    EXPECT_TRUE(snapshot.sensors.empty());
+    EXPECT_EQ(snapshot.timestamp, fixedNow);
+}
+
+TEST(SMCServiceThermal, NoChannelsMeansAskAgainNextTime) {
+    auto source = std::make_shared<FakeChannelSource>();
+    Machine m({}, true, source);
+    EXPECT_TRUE(m->readThermalSensors(false).empty());
+    source->services = {std::make_shared<FakeChannel>("cpu", 50.0)};
+    EXPECT_EQ(m->readThermalSensors(false).size(), 1u);
+    EXPECT_EQ(source->copies, 2);
+}
+
+TEST(SMCServicePower, BatteryRailAndPorts) {
+    Machine m({{"PSTR", number("flt ", 0)},
+               {"PDTR", number("flt ", 0)},
+               {"PDBR", raw("ui16", {0, 1})},
+               {"PBLR", number("flt ", 4)},
+               {"PHPC", number("fpe2", 12.5)},
+               {"B0AV", raw("ui16", {0x2C, 0x31})},
+               {"B0AC", raw("si16", {0x18, 0xFC})},
+               {"TB0T", number("sp78", 81)},
+               {"D2JV", number("flt ", 20)},
+               {"D2JI", number("flt ", 3)},
+               {"D3JV", number("flt ", 20)},
+               {"D3JI", number("flt ", 8)}});
+    auto r = m->readPowerAndBatterySensors();
+    EXPECT_FALSE(r.systemWatts);
+    EXPECT_EQ(r.adapterInputWatts, 0.0);
+    EXPECT_FALSE(r.displayWatts); // PDBR exists, so PBLR is not consulted
+    EXPECT_EQ(r.socPackageWatts, 12.5);
+    EXPECT_DOUBLE_EQ(*r.batteryVolts, 12.588);
+    EXPECT_DOUBLE_EQ(*r.batteryAmps, -1.0);
+    EXPECT_FALSE(r.batteryTemperatureCelsius);
+    EXPECT_EQ(r.portRails, SMCPortOutputRails::measured({{2, 60.0}}, fixedNow));
+    EXPECT_EQ(r.readAt, fixedNow);
+    EXPECT_FALSE(m->readSystemWattsOnly());
+}
+
+TEST(SMCServicePower, HalfARailGivesNeitherAndPortsMayBeUnavailable) {
+    Machine m({{"B0AV", raw("ui16", {0x2C, 0x31})},
+               {"PBLR", number("flt ", 4)},
+               {"PSTR", number("flt ", 12)}});
+    auto r = m->readPowerAndBatterySensors();
+    EXPECT_FALSE(r.batteryVolts);
+    EXPECT_FALSE(r.batteryAmps);
+    EXPECT_EQ(r.displayWatts, 4.0);
+    EXPECT_EQ(r.portRails, SMCPortOutputRails::unavailable());
+    EXPECT_EQ(m->readSystemWattsOnly(), 12.0);
+
+    Machine onePortKey({{"D1JV", number("flt ", 5)}});
+    EXPECT_EQ(onePortKey->readPowerAndBatterySensors().portRails,
+              SMCPortOutputRails::measured({}, fixedNow));
+}
+
+TEST(SMCServicePower, AbsentKeysCostNothingAfterTheFirstRead) {
+    Machine m({});
+    m->readPowerAndBatterySensors();
+    int calls = m.smc->callCount();
+    m->readPowerAndBatterySensors();
+    EXPECT_EQ(m.smc->callCount(), calls);
+}
+
+TEST(EmulatedProfiles, ShippedMachinesLoadAndRead) {
+    auto laptop = EmulatedSmcTransport::fromProfileFile(profilePath("two-fan-laptop.json"), false);
+    SMCService service(std::move(laptop));
+    auto fans = service.readFans();
+    ASSERT_EQ(fans.size(), 2u);
+    EXPECT_EQ(fans[1].targetRPM, 2230.0f);
+    EXPECT_EQ(service.readThermalSensors(true).size(), 3u);
+    auto power = service.readPowerAndBatterySensors();
+    EXPECT_DOUBLE_EQ(*power.batteryVolts, 12.588);
+    EXPECT_THROW(service.writeFanMode(0, FanMode::manual), SMCError); // not root
+
+    SMCService fanless(EmulatedSmcTransport::fromProfileFile(profilePath("fanless.json"), true));
+    EXPECT_EQ(fanless.readFanCount(), 0);
+    EXPECT_EQ(fanless.readSystemWattsOnly(), static_cast<double>(6.8f));
+}
+
+TEST(EmulatedProfiles, MalformedProfilesAreRejectedWithAReason) {
+    const char* bad[] = {
+        R"({})",
+        R"({"keys":{}})",
+        R"({"keys":[{"key":"FNum"}]})",
+        R"({"keys":[{"key":"FNu","type":"ui8 ","value":1}]})",
+        R"({"keys":[{"key":"XXXX","type":"ch8*","value":1}]})",
+        R"({"keys":[{"key":"XXXX","type":"ch8*","bytes":"zz"}]})",
+        R"({"keys":[{"key":"XXXX","type":"flt ","size":2,"value":1}]})",
+    };
+    for (const char* text : bad) {
+        EXPECT_THROW(EmulatedSmcTransport::fromProfile(Json::parse(text), false), DecodingError)
+            << text;
+    }
+    EXPECT_THROW(EmulatedSmcTransport::fromProfileFile("/nonexistent/profile.json", false),
+                 DecodingError);
+}
+
+} // namespace
+} // namespace ventoral
