@@ -147,22 +147,28 @@ SMCKeyInfo SMCService::readKeyInfoUnlocked(const std::string& key) {
     return info;
 }
 
-SMCRawValue SMCService::readKeyRaw(const std::string& key) {
-    std::lock_guard guard(lock_);
-    SMCKeyInfo info = readKeyInfoUnlocked(key);
+SMCService::BytesReply SMCService::readBytesUnlocked(const std::string& key,
+                                                     const SMCKeyInfo& info) {
     SMCKeyData_t input = zeroRecord();
     input.key = fourCharCode(key);
     input.keyInfo.dataSize = info.dataSize;
     input.data8 = SMCCommand::readBytes;
     auto reply = callUnlocked(input);
     SMCKeyData_t output = fromBytes(reply.output);
+    return {reply.kernelReturn, output.result, leadingBytes(output, info.dataSize)};
+}
+
+SMCRawValue SMCService::readKeyRaw(const std::string& key) {
+    std::lock_guard guard(lock_);
+    SMCKeyInfo info = readKeyInfoUnlocked(key);
+    auto reply = readBytesUnlocked(key, info);
     if (reply.kernelReturn != SMCReturn::success) {
-        throw SMCError::callFailed(reply.kernelReturn, output.result);
+        throw SMCError::callFailed(reply.kernelReturn, reply.result);
     }
-    if (output.result != 0) {
+    if (reply.result != 0) {
         throw SMCError::keyNotFound(key);
     }
-    return {leadingBytes(output, info.dataSize), info.dataType};
+    return {std::move(reply.bytes), info.dataType};
 }
 
 double SMCService::readNumber(const std::string& key) {
@@ -172,37 +178,20 @@ double SMCService::readNumber(const std::string& key) {
 
 SMCCachedRead SMCService::readCachedKeyRawUnlocked(const std::string& key) {
     if (missingKeys_.contains(key)) {
-        return {};
+        return {}; // the common case on every tick: answer without raising
     }
     SMCKeyInfo info;
-    if (auto it = cachedKeyInfo_.find(key); it != cachedKeyInfo_.end()) {
-        info = it->second;
-    } else {
-        SMCKeyData_t input = zeroRecord();
-        input.key = fourCharCode(key);
-        input.data8 = SMCCommand::readKeyInfo;
-        auto reply = callUnlocked(input);
-        SMCKeyData_t output = fromBytes(reply.output);
-        if (reply.kernelReturn != SMCReturn::success) {
-            return {};
-        }
-        if (output.result != 0) {
-            missingKeys_.insert(key);
-            return {};
-        }
-        info = {output.keyInfo.dataSize, stringFromFourCharCode(output.keyInfo.dataType)};
-        cachedKeyInfo_.emplace(key, info);
+    try {
+        // A refused key is remembered as missing; a failed call is not.
+        info = readKeyInfoUnlocked(key);
+    } catch (const SMCError&) {
+        return {};
     }
-    SMCKeyData_t input = zeroRecord();
-    input.key = fourCharCode(key);
-    input.keyInfo.dataSize = info.dataSize;
-    input.data8 = SMCCommand::readBytes;
-    auto reply = callUnlocked(input);
-    SMCKeyData_t output = fromBytes(reply.output);
-    if (reply.kernelReturn != SMCReturn::success || output.result != 0) {
+    auto reply = readBytesUnlocked(key, info);
+    if (reply.kernelReturn != SMCReturn::success || reply.result != 0) {
         return {true, {}, info.dataType};
     }
-    return {true, leadingBytes(output, info.dataSize), info.dataType};
+    return {true, std::move(reply.bytes), info.dataType};
 }
 
 SMCPowerScalar SMCService::decodePowerScalarUnlocked(const std::string& key) {

@@ -127,7 +127,14 @@ private:
         float maxRPM;
     };
 
+    struct BytesReply {
+        std::int32_t kernelReturn;
+        std::uint8_t result;
+        std::vector<std::uint8_t> bytes;
+    };
+
     SmcTransport::Reply callUnlocked(SMCKeyData_t& input);
+    BytesReply readBytesUnlocked(const std::string& key, const SMCKeyInfo& info);
     std::optional<double> readNumberOrNothing(const std::string& key);
     FanBounds fanBounds(std::int64_t index);
     std::optional<double> powerScalarUnlocked(const char* key);
