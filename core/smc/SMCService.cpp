@@ -228,6 +228,12 @@ void SMCService::writeKeyRaw(const std::string& key, std::span<const std::uint8_
 }
 
 std::optional<double> SMCService::readNumberOrNothing(const std::string& key) {
+    {
+        std::lock_guard guard(lock_);
+        if (missingKeys_.contains(key)) {
+            return std::nullopt; // probed on every tick: answer without raising
+        }
+    }
     try {
         double value = readNumber(key);
         return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
