@@ -1,6 +1,8 @@
 // The shared service picks this process's transport: the emulated controller when a machine
 // profile is named, otherwise the machine's own.
 #include "core/smc/SMCService.h"
+#include "platform/hwmon/HwmonSmcTransport.h"
+#include "platform/hwmon/HwmonThermalChannelSource.h"
 #include "platform/smc/EmulatedSmcTransport.h"
 #include "platform/system/ProcessEnvironment.h"
 
@@ -9,30 +11,30 @@
 namespace ventoral {
 namespace {
 
-// Stands in where this machine offers no controller: every call reports it as not open.
-class AbsentSmcTransport final : public SmcTransport {
-public:
-    bool open() override { return false; }
-    void close() override {}
-    bool isOpen() const override { return false; }
-    Reply call(const SMCRecordBytes&) override { return {SMCReturn::notOpen, {}}; }
-};
-
 std::unique_ptr<SmcTransport> processTransport() {
     if (auto profile = testSetting(EnvironmentSetting::smcProfile)) {
         try {
             return EmulatedSmcTransport::fromProfileFile(*profile, geteuid() == 0);
         } catch (const DecodingError&) {
-            // A broken profile is a machine without a controller.
+            // A broken profile is an emulated machine with no keys at all.
+            return std::make_unique<EmulatedSmcTransport>();
         }
     }
-    return std::make_unique<AbsentSmcTransport>();
+    const std::string root = sysfsRoot();
+    return std::make_unique<HwmonSmcTransport>(root, FanControlMemory::folderFor(root));
+}
+
+std::shared_ptr<ThermalChannelSource> processThermalChannels() {
+    if (testSetting(EnvironmentSetting::smcProfile)) {
+        return nullptr; // an emulated machine has only its profile's keys
+    }
+    return std::make_shared<HwmonThermalChannelSource>(sysfsRoot());
 }
 
 } // namespace
 
 SMCService& SMCService::shared() {
-    static SMCService instance(processTransport());
+    static SMCService instance(processTransport(), processThermalChannels());
     return instance;
 }
 

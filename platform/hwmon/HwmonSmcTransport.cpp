@@ -1,0 +1,379 @@
+#include "platform/hwmon/HwmonSmcTransport.h"
+
+#include "platform/power/PowerSupplies.h"
+#include "platform/sysfs/SysfsFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace ventoral {
+namespace {
+
+constexpr float defaultMaximum = 6500;
+constexpr std::int64_t fullDuty = 255;
+
+std::vector<std::uint8_t> floatBytes(double value) {
+    auto le = littleEndianBytes(static_cast<float>(value));
+    return {le.begin(), le.end()};
+}
+
+std::int32_t returnFor(int error) {
+    switch (error) {
+    case 0:
+        return SMCReturn::success;
+    case EACCES:
+    case EROFS:
+        return SMCReturn::notPrivileged;
+    case EPERM: // thinkpad_acpi without fan_control=1
+        return SMCReturn::notPermitted;
+    default:
+        return HwmonSmcTransport::writeErrorReturn;
+    }
+}
+
+std::optional<double> scaled(const std::string& path, double divisor) {
+    auto value = sysfs::readInteger(path);
+    if (!value) {
+        return std::nullopt;
+    }
+    return static_cast<double>(*value) / divisor;
+}
+
+const HwmonTemperatureChannel* findTemperature(const HwmonInventory& inventory,
+                                               std::initializer_list<const char*> chips,
+                                               std::initializer_list<const char*> labels) {
+    for (const char* label : labels) {
+        for (const auto& t : inventory.temperatures) {
+            bool chipMatches =
+                std::any_of(chips.begin(), chips.end(), [&](const char* c) { return t.chip == c; });
+            bool labelMatches = *label == '\0' ? true : t.label && *t.label == label;
+            if (chipMatches && labelMatches) {
+                return &t;
+            }
+        }
+    }
+    return nullptr;
+}
+
+bool byPwm(const HwmonFanChannel& fan) {
+    return fan.pwm && fan.pwmEnable;
+}
+
+} // namespace
+
+float hwmonFanMinimum(const HwmonFanChannel& fan) {
+    auto value = fan.min ? sysfs::readInteger(*fan.min) : std::nullopt;
+    return value && *value > 0 && *value < 100000 ? static_cast<float>(*value) : 0.0f;
+}
+
+float hwmonFanMaximum(const HwmonFanChannel& fan) {
+    auto value = fan.max ? sysfs::readInteger(*fan.max) : std::nullopt;
+    return value && *value > 0 && *value < 100000 ? static_cast<float>(*value) : defaultMaximum;
+}
+
+int pwmDutyFor(float rpm, float minimum, float maximum) {
+    if (!std::isfinite(rpm) || !(maximum > minimum)) {
+        return static_cast<int>(fullDuty);
+    }
+    double fraction =
+        (static_cast<double>(rpm) - minimum) / (static_cast<double>(maximum) - minimum);
+    return static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * fullDuty));
+}
+
+std::optional<std::int64_t> automaticEnableValue(const std::string& chip) {
+    if (chip == "pwmfan") {
+        return std::nullopt; // 0 would switch the fan off
+    }
+    if (chip.rfind("nct6", 0) == 0 || chip == "w83627ehf") {
+        return 5; // SmartFan IV, the value these boards boot with
+    }
+    return 2;
+}
+
+HwmonSmcTransport::HwmonSmcTransport(std::string sysfsRoot, std::string stateFolder,
+                                     RaplMeter::MonotonicClock clock, AttributeWriter writer)
+    : root_(std::move(sysfsRoot)), memory_(std::move(stateFolder)), clock_(std::move(clock)),
+      write_(writer ? std::move(writer) : AttributeWriter(sysfs::write)) {}
+
+bool HwmonSmcTransport::open() {
+    std::lock_guard guard(mutex_);
+    if (rescanNeeded_) {
+        buildUnlocked();
+    }
+    open_ = true;
+    return true;
+}
+
+void HwmonSmcTransport::close() {
+    std::lock_guard guard(mutex_);
+    open_ = false;
+}
+
+bool HwmonSmcTransport::isOpen() const {
+    std::lock_guard guard(mutex_);
+    return open_;
+}
+
+std::vector<HwmonFanChannel> HwmonSmcTransport::fanChannels() const {
+    std::lock_guard guard(mutex_);
+    return fans_;
+}
+
+void HwmonSmcTransport::buildUnlocked() {
+    keys_.clear();
+    meters_.clear();
+    HwmonInventory inventory = scanHwmon(root_);
+    fans_ = inventory.fans;
+    if (fans_.size() > maxFans) {
+        fans_.resize(maxFans);
+    }
+    const auto count = static_cast<std::uint8_t>(fans_.size());
+    keys_["FNum"] = {"ui8 ", 1, [count] { return std::vector<std::uint8_t>{count}; }, {}, {}};
+    for (std::size_t i = 0; i < fans_.size(); ++i) {
+        addFanKeys(i, fans_[i]);
+    }
+    addTemperatureKeys(inventory);
+    addPowerKeys();
+    rescanNeeded_ = false;
+}
+
+void HwmonSmcTransport::addFloatKey(const std::string& name, std::string source,
+                                    std::function<std::optional<double>()> value) {
+    keys_[name] = {
+        "flt ",
+        4,
+        [value = std::move(value), source]() -> std::optional<std::vector<std::uint8_t>> {
+            auto v = value();
+            if (!v && !source.empty() && !sysfs::exists(source)) {
+                return std::nullopt;
+            }
+            return floatBytes(v.value_or(std::nan("")));
+        },
+        {},
+        source};
+}
+
+void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan) {
+    const std::string prefix = "F" + std::to_string(index);
+    addFloatKey(prefix + "Ac", fan.input, [input = fan.input] { return scaled(input, 1); });
+    addFloatKey(prefix + "Mn", fan.input,
+                [fan] { return static_cast<double>(hwmonFanMinimum(fan)); });
+    addFloatKey(prefix + "Mx", fan.input,
+                [fan] { return static_cast<double>(hwmonFanMaximum(fan)); });
+
+    // A fan switched through pwmN_enable is steered by its duty; a target file is then the
+    // automatic controller's business (amdgpu refuses it), so speeds go to and come from pwm.
+    auto targetFile = byPwm(fan) ? std::nullopt : (fan.target ? fan.target : fan.output);
+    if (targetFile || fan.pwm) {
+        addFloatKey(prefix + "Tg", targetFile.value_or(fan.pwm.value_or("")),
+                    [fan, targetFile]() -> std::optional<double> {
+                        if (targetFile) {
+                            return scaled(*targetFile, 1);
+                        }
+                        auto duty = sysfs::readInteger(*fan.pwm);
+                        if (!duty) {
+                            return std::nullopt;
+                        }
+                        double lo = hwmonFanMinimum(fan);
+                        double hi = hwmonFanMaximum(fan);
+                        return lo + std::clamp(static_cast<double>(*duty), 0.0, 255.0) / 255.0 *
+                                        (hi - lo);
+                    });
+        keys_[prefix + "Tg"].write = [this, fan](std::span<const std::uint8_t> bytes) {
+            return writeTarget(fan, littleEndianFloat(bytes));
+        };
+    }
+
+    auto modeFile = fan.pwmEnable ? fan.pwmEnable : fan.manual;
+    if (modeFile) {
+        keys_[prefix + "Md"] = {"ui8 ", 1,
+                                [modeFile]() -> std::optional<std::vector<std::uint8_t>> {
+                                    auto value = sysfs::readInteger(*modeFile);
+                                    if (!value) {
+                                        return std::nullopt;
+                                    }
+                                    return std::vector<std::uint8_t>{
+                                        static_cast<std::uint8_t>(*value == 1 ? 1 : 0)};
+                                },
+                                [this, fan](std::span<const std::uint8_t> bytes) {
+                                    return writeMode(fan, bytes[0] != 0);
+                                },
+                                *modeFile};
+    }
+}
+
+HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeMode(const HwmonFanChannel& fan,
+                                                             bool manual) {
+    if (!fan.pwmEnable) {
+        return {returnFor(write_(*fan.manual, manual ? "1" : "0")), 0};
+    }
+    const std::string& enable = *fan.pwmEnable;
+    if (manual) {
+        if (!memory_.recall(fan.id)) {
+            if (auto current = sysfs::readInteger(enable); current && *current != 1) {
+                FanControlMemory::Original original{*current, {}};
+                if (fan.pwm) {
+                    original.pwm = sysfs::readInteger(*fan.pwm);
+                }
+                memory_.remember(fan.id, original);
+            }
+        }
+        return {returnFor(write_(enable, "1")), 0};
+    }
+
+    std::optional<std::int64_t> wanted;
+    if (auto original = memory_.recall(fan.id)) {
+        if (original->pwm && fan.pwm) {
+            if (int error = write_(*fan.pwm, std::to_string(*original->pwm)); error != 0) {
+                return {returnFor(error), 0};
+            }
+        }
+        wanted = original->enable;
+    } else {
+        wanted = automaticEnableValue(fan.chip);
+    }
+    if (wanted) {
+        if (int error = write_(enable, std::to_string(*wanted)); error != 0 && error != EINVAL) {
+            return {returnFor(error), 0};
+        }
+    }
+    // A driver that did not take its automatic mode is left at full duty, the safe state.
+    if (!wanted || sysfs::readInteger(enable) != wanted) {
+        if (fan.pwm) {
+            write_(enable, "1");
+            if (int error = write_(*fan.pwm, std::to_string(fullDuty)); error != 0) {
+                return {returnFor(error), 0};
+            }
+        }
+    }
+    memory_.forget(fan.id);
+    return {};
+}
+
+HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeTarget(const HwmonFanChannel& fan,
+                                                               float rpm) {
+    if (!std::isfinite(rpm) || rpm < 0) {
+        return {0, badArgumentResult};
+    }
+    auto targetFile = byPwm(fan) ? std::nullopt : (fan.target ? fan.target : fan.output);
+    if (targetFile) {
+        long value = std::lround(std::min(rpm, 100000.0f));
+        return {returnFor(write_(*targetFile, std::to_string(value))), 0};
+    }
+    int duty = pwmDutyFor(rpm, hwmonFanMinimum(fan), hwmonFanMaximum(fan));
+    return {returnFor(write_(*fan.pwm, std::to_string(duty))), 0};
+}
+
+void HwmonSmcTransport::addTemperatureKeys(const HwmonInventory& inventory) {
+    auto addCelsius = [this](const char* key, const HwmonTemperatureChannel* channel) {
+        if (channel) {
+            addFloatKey(key, channel->input,
+                        [input = channel->input] { return scaled(input, 1000); });
+        }
+    };
+    addCelsius("TC0P",
+               findTemperature(inventory, {"coretemp", "k10temp", "zenpower", "cpu_thermal"},
+                               {"Package id 0", "Tdie", "Tctl", ""}));
+    addCelsius("TG0P", findTemperature(inventory, {"amdgpu", "radeon", "nouveau"}, {"edge", ""}));
+    addCelsius("Tm0P", findTemperature(inventory, {"jc42", "spd5118"}, {""}));
+}
+
+void HwmonSmcTransport::addPowerKeys() {
+    auto package = std::make_shared<RaplMeter>(raplDomains(root_, "package-"), clock_);
+    auto psys = std::make_shared<RaplMeter>(raplDomains(root_, "psys"), clock_);
+    auto supplies = listPowerSupplies(root_);
+    auto battery = systemBattery(supplies);
+
+    if (package->isReadable()) {
+        package->watts(); // the baseline, so the first real read has something to compare to
+        addFloatKey("PHPC", {}, [package] { return package->watts(); });
+        meters_.push_back(package);
+    }
+    if (psys->isReadable()) {
+        psys->watts();
+        addFloatKey("PSTR", {}, [psys] { return psys->watts(); });
+        meters_.push_back(psys);
+    } else if (battery) {
+        addFloatKey("PSTR", battery->dir, [b = *battery] { return batteryDischargeWatts(b); });
+    }
+    if (battery) {
+        addFloatKey("B0AV", battery->dir, [b = *battery] { return batteryVolts(b); });
+        addFloatKey("B0AC", battery->dir, [b = *battery] { return batteryAmps(b); });
+        if (battery->integer("temp")) {
+            addFloatKey("TB0T", battery->dir, [b = *battery] { return batteryTemperature(b); });
+        }
+    }
+    auto sources = usbCSources(supplies);
+    for (std::size_t p = 0; p < sources.size() && p < 4; ++p) {
+        const std::string port = "D" + std::to_string(p + 1);
+        const auto& source = sources[p];
+        addFloatKey(port + "JV", source.dir, [source]() -> std::optional<double> {
+            if (!source.isOnline()) {
+                return std::nullopt;
+            }
+            return scaled(source.dir + "/voltage_now", 1e6);
+        });
+        addFloatKey(port + "JI", source.dir, [source]() -> std::optional<double> {
+            if (!source.isOnline()) {
+                return std::nullopt;
+            }
+            auto amps = scaled(source.dir + "/current_now", 1e6);
+            return amps ? std::optional<double>(std::fabs(*amps)) : std::nullopt;
+        });
+    }
+}
+
+SmcTransport::Reply HwmonSmcTransport::call(const SMCRecordBytes& inputBytes) {
+    std::lock_guard guard(mutex_);
+    SMCKeyData_t input = fromBytes(inputBytes);
+    SMCKeyData_t output = zeroRecord();
+    output.key = input.key;
+    if (!open_) {
+        return {SMCReturn::notOpen, toBytes(output)};
+    }
+    if (rescanNeeded_) {
+        buildUnlocked();
+    }
+    auto it = keys_.find(stringFromFourCharCode(input.key));
+    if (it == keys_.end()) {
+        output.result = keyNotFoundResult;
+        return {SMCReturn::success, toBytes(output)};
+    }
+    const VirtualKey& key = it->second;
+    switch (input.data8) {
+    case SMCCommand::readKeyInfo:
+        output.keyInfo.dataSize = key.size;
+        output.keyInfo.dataType = fourCharCode(key.type);
+        break;
+    case SMCCommand::readBytes: {
+        output.keyInfo = input.keyInfo;
+        auto bytes = key.read();
+        if (!bytes) {
+            // A vanished file means the hardware changed: look again before the next call.
+            if (!key.source.empty() && !sysfs::exists(key.source)) {
+                rescanNeeded_ = true;
+            }
+            output.result = readFailedResult;
+            break;
+        }
+        std::copy_n(bytes->begin(), std::min(bytes->size(), sizeof output.bytes), output.bytes);
+        break;
+    }
+    case SMCCommand::writeBytes: {
+        if (!key.write || input.keyInfo.dataSize != key.size) {
+            output.result = badArgumentResult;
+            break;
+        }
+        auto outcome = key.write(std::span<const std::uint8_t>(input.bytes, key.size));
+        output.result = outcome.result;
+        return {outcome.kernelReturn, toBytes(output)};
+    }
+    default:
+        output.result = badArgumentResult;
+        break;
+    }
+    return {SMCReturn::success, toBytes(output)};
+}
+
+} // namespace ventoral

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "core/smc/SMCProtocol.h"
+#include "platform/hwmon/FanControlMemory.h"
+#include "platform/hwmon/HwmonInventory.h"
+#include "platform/power/RaplMeter.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ventoral {
+
+// A virtual controller whose keys are the machine's hwmon fans, temperatures and power
+// readings, answering records exactly as the real controller would.
+class HwmonSmcTransport final : public SmcTransport {
+public:
+    static constexpr std::uint8_t keyNotFoundResult = 0x84;
+    static constexpr std::uint8_t badArgumentResult = 0x89;
+    static constexpr std::uint8_t readFailedResult = 0x8A;
+    static constexpr std::int32_t writeErrorReturn = static_cast<std::int32_t>(0xE00002BCu);
+    // Only fans 0 to 9 have keys of their own: "F10Ac" folds to the same code as "F10Mn".
+    static constexpr std::size_t maxFans = 10;
+
+    // Writes an attribute; returns 0 or the errno. Tests put a refusing writer in its place.
+    using AttributeWriter = std::function<int(const std::string& path, const std::string& text)>;
+
+    HwmonSmcTransport(std::string sysfsRoot, std::string stateFolder,
+                      RaplMeter::MonotonicClock clock = monotonicSeconds,
+                      AttributeWriter writer = {});
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override;
+    Reply call(const SMCRecordBytes& input) override;
+
+    // The fan channels behind "F0…" to "F9…", in key order.
+    std::vector<HwmonFanChannel> fanChannels() const;
+
+private:
+    struct WriteOutcome {
+        std::int32_t kernelReturn = 0;
+        std::uint8_t result = 0;
+    };
+    struct VirtualKey {
+        std::string type;
+        std::uint32_t size = 0;
+        std::function<std::optional<std::vector<std::uint8_t>>()> read;
+        std::function<WriteOutcome(std::span<const std::uint8_t>)> write; // empty: read-only
+        std::string source; // the file whose disappearance means the hardware changed
+    };
+
+    void buildUnlocked();
+    void addFanKeys(std::size_t index, const HwmonFanChannel& fan);
+    void addTemperatureKeys(const HwmonInventory& inventory);
+    void addPowerKeys();
+    // A value that cannot be had right now reads as NaN, which callers treat as absent.
+    void addFloatKey(const std::string& name, std::string source,
+                     std::function<std::optional<double>()> value);
+    WriteOutcome writeMode(const HwmonFanChannel& fan, bool manual);
+    WriteOutcome writeTarget(const HwmonFanChannel& fan, float rpm);
+
+    const std::string root_;
+    FanControlMemory memory_;
+    RaplMeter::MonotonicClock clock_;
+    AttributeWriter write_;
+    mutable std::mutex mutex_;
+    bool open_ = false;
+    bool rescanNeeded_ = true;
+    std::vector<HwmonFanChannel> fans_;
+    std::map<std::string, VirtualKey> keys_;
+    std::vector<std::shared_ptr<RaplMeter>> meters_;
+};
+
+// Fan range the virtual keys report: the driver's min/max files, or 0 and 6500.
+float hwmonFanMinimum(const HwmonFanChannel& fan);
+float hwmonFanMaximum(const HwmonFanChannel& fan);
+// The pwm duty for `rpm` within the fan's range, 0...255.
+int pwmDutyFor(float rpm, float minimum, float maximum);
+// The automatic `pwmN_enable` value of a driver when nothing was remembered; none means the
+// driver has no automatic mode and full duty is the safe state.
+std::optional<std::int64_t> automaticEnableValue(const std::string& chip);
+
+} // namespace ventoral

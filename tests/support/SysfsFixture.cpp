@@ -1,0 +1,167 @@
+#include "tests/support/SysfsFixture.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace ventoral::testing {
+
+namespace fs = std::filesystem;
+
+SysfsFixture::SysfsFixture() {
+    static std::atomic<int> counter{0};
+    root_ = (fs::temp_directory_path() /
+             ("ventoral-sysfs-" + std::to_string(getpid()) + "-" + std::to_string(counter++)))
+                .string();
+    fs::remove_all(root_);
+    fs::create_directories(root_ + "/class/hwmon");
+    fs::create_directories(root_ + "/class/power_supply");
+    fs::create_directories(root_ + "/class/powercap");
+}
+
+SysfsFixture::~SysfsFixture() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+void SysfsFixture::writeAll(const std::string& folder, const Attributes& attributes) {
+    fs::create_directories(folder);
+    for (const auto& [name, value] : attributes) {
+        std::ofstream(folder + "/" + name) << value << "\n";
+    }
+}
+
+void SysfsFixture::hwmon(int number, const std::string& devicePath, const std::string& name,
+                         const Attributes& attributes, bool onDevice) {
+    const std::string device = root_ + "/devices/" + devicePath;
+    const std::string hwmonName = "hwmon" + std::to_string(number);
+    const std::string folder = device + "/hwmon/" + hwmonName;
+    fs::create_directories(folder);
+    fs::create_directory_symlink("../../../" + fs::path(devicePath).filename().string(),
+                                 folder + "/device");
+    if (onDevice) {
+        writeAll(device, attributes);
+        std::ofstream(device + "/name") << name << "\n";
+    } else {
+        writeAll(folder, attributes);
+        std::ofstream(folder + "/name") << name << "\n";
+    }
+    fs::create_directory_symlink(fs::relative(folder, root_ + "/class/hwmon"),
+                                 root_ + "/class/hwmon/" + hwmonName);
+}
+
+void SysfsFixture::powerSupply(const std::string& name, const Attributes& attributes) {
+    writeAll(root_ + "/class/power_supply/" + name, attributes);
+}
+
+void SysfsFixture::powercap(const std::string& entry, const Attributes& attributes) {
+    writeAll(root_ + "/class/powercap/" + entry, attributes);
+}
+
+void SysfsFixture::write(const std::string& relativePath, const std::string& text) {
+    std::ofstream(root_ + "/" + relativePath) << text << "\n";
+}
+
+std::string SysfsFixture::read(const std::string& relativePath) const {
+    std::ifstream file(root_ + "/" + relativePath);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string s = text.str();
+    while (!s.empty() && s.back() == '\n') {
+        s.pop_back();
+    }
+    return s;
+}
+
+bool SysfsFixture::exists(const std::string& relativePath) const {
+    return fs::exists(root_ + "/" + relativePath);
+}
+
+void SysfsFixture::remove(const std::string& relativePath) {
+    fs::remove_all(root_ + "/" + relativePath);
+}
+
+void thinkpadLaptop(SysfsFixture& f) {
+    f.hwmon(4, "platform/thinkpad_hwmon", "thinkpad",
+            {{"fan1_input", "2900"}, {"pwm1", "128"}, {"pwm1_enable", "2"}});
+    f.hwmon(6, "platform/coretemp.0", "coretemp",
+            {{"temp1_input", "52000"},
+             {"temp1_label", "Package id 0"},
+             {"temp2_input", "50000"},
+             {"temp2_label", "Core 0"}});
+    f.hwmon(1, "LNXSYSTM:00/LNXSYBUS:00/PNP0C0A:00/power_supply/BAT0", "BAT0",
+            {{"temp1_input", "31500"}});
+    f.powerSupply("AC", {{"type", "Mains"}, {"online", "0"}});
+    f.powerSupply("BAT0", {{"type", "Battery"},
+                           {"status", "Discharging"},
+                           {"voltage_now", "12100000"},
+                           {"current_now", "1500000"},
+                           {"capacity", "81"},
+                           {"energy_now", "40000000"},
+                           {"energy_full", "50000000"},
+                           {"power_now", "18150000"}});
+    f.powercap(
+        "intel-rapl:0",
+        {{"name", "package-0"}, {"energy_uj", "1000000"}, {"max_energy_range_uj", "262143328850"}});
+    f.powercap("intel-rapl:0:0", {{"name", "core"}, {"energy_uj", "500000"}});
+}
+
+void nct6775Desktop(SysfsFixture& f) {
+    nct6775DesktopNumbered(f, 0);
+}
+
+void nct6775DesktopNumbered(SysfsFixture& f, int firstHwmon) {
+    Attributes board{{"temp1_input", "34000"},
+                     {"temp1_label", "SYSTIN"},
+                     {"temp2_input", "41000"},
+                     {"temp2_label", "CPUTIN"}};
+    for (int n = 1; n <= 3; ++n) {
+        const std::string i = std::to_string(n);
+        board["fan" + i + "_input"] = std::to_string(800 + 100 * n);
+        board["fan" + i + "_min"] = "0";
+        board["pwm" + i] = std::to_string(90 + n);
+        board["pwm" + i + "_enable"] = "5";
+    }
+    f.hwmon(firstHwmon + 2, "platform/nct6775.656", "nct6775", board);
+    f.hwmon(firstHwmon + 0, "pci0000:00/0000:00:18.3", "k10temp",
+            {{"temp1_input", "48250"}, {"temp1_label", "Tctl"}});
+    f.hwmon(firstHwmon + 1, "pci0000:00/0000:00:01.1/0000:03:00.0", "amdgpu",
+            {{"temp1_input", "45000"},
+             {"temp1_label", "edge"},
+             {"temp2_input", "52000"},
+             {"temp2_label", "junction"},
+             {"fan1_input", "1100"},
+             {"fan1_min", "0"},
+             {"fan1_max", "3300"},
+             {"fan1_target", "1100"},
+             {"pwm1", "80"},
+             {"pwm1_enable", "2"}});
+    f.hwmon(firstHwmon + 3, "pci0000:00/0000:00:02.1/0000:04:00.0/nvme/nvme0", "nvme",
+            {{"temp1_input", "38850"}, {"temp1_label", "Composite"}});
+}
+
+void applesmcLaptop(SysfsFixture& f) {
+    Attributes smc{{"temp1_input", "51000"}, {"temp1_label", "TC0P"}};
+    const char* labels[] = {"Left side", "Right side"};
+    for (int n = 1; n <= 2; ++n) {
+        const std::string i = std::to_string(n);
+        smc["fan" + i + "_input"] = std::to_string(1990 + n * 10);
+        smc["fan" + i + "_min"] = "1200";
+        smc["fan" + i + "_max"] = "6200";
+        smc["fan" + i + "_output"] = "2000";
+        smc["fan" + i + "_manual"] = "0";
+        smc["fan" + i + "_label"] = labels[n - 1];
+    }
+    f.hwmon(0, "platform/applesmc.768", "applesmc", smc, true);
+    f.hwmon(1, "platform/coretemp.0", "coretemp",
+            {{"temp1_input", "53000"}, {"temp1_label", "Package id 0"}});
+}
+
+void fanlessMachine(SysfsFixture& f) {
+    f.hwmon(0, "platform/soc/cpu_thermal", "cpu_thermal", {{"temp1_input", "47000"}});
+}
+
+} // namespace ventoral::testing

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace ventoral::testing {
+
+using Attributes = std::map<std::string, std::string>;
+
+// A private sysfs tree shaped like the kernel's: devices under devices/, class entries as links.
+class SysfsFixture {
+public:
+    SysfsFixture();
+    ~SysfsFixture();
+    SysfsFixture(const SysfsFixture&) = delete;
+    SysfsFixture& operator=(const SysfsFixture&) = delete;
+
+    const std::string& root() const { return root_; }
+
+    // A hwmon chip of the device at `devicePath` (below devices/), reached as class/hwmon/hwmonN.
+    // With `onDevice` the attributes sit in the device folder, as older drivers put them.
+    void hwmon(int number, const std::string& devicePath, const std::string& name,
+               const Attributes& attributes, bool onDevice = false);
+    void powerSupply(const std::string& name, const Attributes& attributes);
+    void powercap(const std::string& entry, const Attributes& attributes);
+
+    void write(const std::string& relativePath, const std::string& text);
+    std::string read(const std::string& relativePath) const;
+    bool exists(const std::string& relativePath) const;
+    void remove(const std::string& relativePath);
+
+private:
+    void writeAll(const std::string& folder, const Attributes& attributes);
+    std::string root_;
+};
+
+// Machines used across the suites.
+void thinkpadLaptop(SysfsFixture& fixture);
+void nct6775Desktop(SysfsFixture& fixture);
+// The same board with its hwmon folders numbered from `firstHwmon`, as after another boot.
+void nct6775DesktopNumbered(SysfsFixture& fixture, int firstHwmon);
+void applesmcLaptop(SysfsFixture& fixture);
+void fanlessMachine(SysfsFixture& fixture);
+
+} // namespace ventoral::testing
