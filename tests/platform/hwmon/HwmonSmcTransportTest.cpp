@@ -280,6 +280,24 @@ TEST(HwmonPower, BatteryRailTakesItsSignFromStatus) {
     EXPECT_EQ(r.portRails, SMCPortOutputRails::unavailable());
 }
 
+TEST(HwmonPower, UsbCSourcesBecomePortRails) {
+    SysfsFixture f;
+    testing::fanlessMachine(f);
+    f.powerSupply("ucsi-source-psy-USBC000:001", {{"type", "USB"},
+                                                  {"online", "1"},
+                                                  {"voltage_now", "20000000"},
+                                                  {"current_now", "3000000"}});
+    f.powerSupply(
+        "ucsi-source-psy-USBC000:002",
+        {{"type", "USB"}, {"online", "0"}, {"voltage_now", "5000000"}, {"current_now", "0"}});
+    SMCService service(
+        std::make_unique<HwmonSmcTransport>(f.root(), FanControlMemory::folderFor(f.root())));
+    auto rails = service.readPowerAndBatterySensors().portRails;
+    EXPECT_TRUE(rails.isMeasured);
+    EXPECT_EQ(rails.rails, (std::vector<SMCPortRail>{{1, 60.0}}));
+    EXPECT_FALSE(service.readPowerAndBatterySensors().batteryVolts); // no battery on this machine
+}
+
 TEST(HwmonPower, PackagePowerFromEnergyCounters) {
     Machine m(testing::thinkpadLaptop);
     m.now = 102.0;
