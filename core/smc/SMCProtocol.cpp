@@ -51,6 +51,26 @@ std::string stringFromFourCharCode(std::uint32_t code) {
     return text;
 }
 
+double clampTargetRPM(float rpm, std::optional<double> minimum, std::optional<double> maximum) {
+    double lo = std::max(minimum.value_or(1200.0), 0.0);
+    double upper = std::max(maximum.value_or(6800.0), lo + 100);
+    return std::clamp(static_cast<double>(rpm), lo, upper);
+}
+
+std::array<std::uint8_t, 2> bigEndianBytes(std::uint16_t value) {
+    return {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+}
+
+std::vector<std::uint8_t> encodeTargetRPM(double value, const std::string& dataType) {
+    if (dataType == "flt ") {
+        auto le = littleEndianBytes(static_cast<float>(value));
+        return {le.begin(), le.end()};
+    }
+    double scaled = std::min(dataType == "fpe2" ? value * 4 : value, 65535.0);
+    auto be = bigEndianBytes(static_cast<std::uint16_t>(std::max(std::round(scaled), 0.0)));
+    return {be.begin(), be.end()};
+}
+
 float littleEndianFloat(std::span<const std::uint8_t> bytes) {
     std::uint32_t bits = std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
                          (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);

@@ -22,6 +22,15 @@ double decodeSMCNumber(std::span<const std::uint8_t> bytes, const std::string& d
 std::optional<double> decodeSMCPowerScalar(std::span<const std::uint8_t> bytes,
                                            const std::string& dataType);
 
+// A target speed for writing, clamped to the fan's bounds as read (none: unreadable or not
+// finite): minimum 1200 by default and never negative; upper 6800 by default, at least
+// minimum + 100.
+double clampTargetRPM(float rpm, std::optional<double> minimum, std::optional<double> maximum);
+// A target speed in the target key's own type: "flt " little-endian, "fpe2" ×4 and anything
+// else as a rounded unsigned 16-bit value, big-endian.
+std::vector<std::uint8_t> encodeTargetRPM(double value, const std::string& dataType);
+std::array<std::uint8_t, 2> bigEndianBytes(std::uint16_t value);
+
 float littleEndianFloat(std::span<const std::uint8_t> bytes);
 std::array<std::uint8_t, 4> littleEndianBytes(float value);
 

@@ -51,15 +51,6 @@ std::vector<std::uint8_t> leadingBytes(const SMCKeyData_t& record, std::uint32_t
     return {record.bytes, record.bytes + n};
 }
 
-std::array<std::uint8_t, 2> bigEndianBytes(std::uint16_t value) {
-    return {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-}
-
-std::uint16_t roundedUInt16(double value) {
-    double capped = std::min(value, 65535.0);
-    return static_cast<std::uint16_t>(std::max(roundHalfAway(capped), 0.0));
-}
-
 } // namespace
 
 SensorCategory classifyThermalChannelName(const std::string& name) {
@@ -356,19 +347,10 @@ void SMCService::writeFanTargetRPM(std::int64_t fanIndex, float rpm) {
     if (!std::isfinite(rpm)) {
         throw SMCError::writeFailed(targetKey);
     }
-    double min = std::max(readNumberOrNothing(fanKey(fanIndex, "Mn")).value_or(1200), 0.0);
-    double upper = std::max(readNumberOrNothing(fanKey(fanIndex, "Mx")).value_or(6800), min + 100);
-    const double value = std::clamp(static_cast<double>(rpm), min, upper);
-
+    const double value = clampTargetRPM(rpm, readNumberOrNothing(fanKey(fanIndex, "Mn")),
+                                        readNumberOrNothing(fanKey(fanIndex, "Mx")));
     const SMCKeyInfo info = readKeyInfo(targetKey);
-    std::vector<std::uint8_t> bytes;
-    if (info.dataType == "flt ") {
-        auto le = littleEndianBytes(static_cast<float>(value));
-        bytes.assign(le.begin(), le.end());
-    } else {
-        auto be = bigEndianBytes(roundedUInt16(info.dataType == "fpe2" ? value * 4 : value));
-        bytes.assign(be.begin(), be.end());
-    }
+    const auto bytes = encodeTargetRPM(value, info.dataType);
     writeKeyRaw(targetKey, bytes, info.dataType);
 }
 

@@ -166,6 +166,7 @@ SmcTransport::Reply EmulatedSmcTransport::call(const SMCRecordBytes& inputBytes)
     case SMCCommand::readKeyInfo:
         output.keyInfo.dataSize = static_cast<std::uint32_t>(key.bytes.size());
         output.keyInfo.dataType = fourCharCode(key.type);
+        output.keyInfo.dataAttributes = key.attributes;
         break;
     case SMCCommand::readBytes:
         output.keyInfo = input.keyInfo;

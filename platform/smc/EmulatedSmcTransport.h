@@ -22,6 +22,7 @@ public:
         std::vector<std::uint8_t> bytes; // exactly the key's size
         bool writable = false;
         bool rootOnly = true; // writes from a non-root caller are refused as not privileged
+        std::uint8_t attributes = 0;
     };
 
     // The result byte the controller gives for an unknown key.
