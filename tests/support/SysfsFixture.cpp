@@ -11,11 +11,20 @@ namespace ventoral::testing {
 
 namespace fs = std::filesystem;
 
-SysfsFixture::SysfsFixture() {
+namespace {
+
+std::string scratchRoot() {
     static std::atomic<int> counter{0};
-    root_ = (fs::temp_directory_path() /
-             ("ventoral-sysfs-" + std::to_string(getpid()) + "-" + std::to_string(counter++)))
-                .string();
+    return (fs::temp_directory_path() /
+            ("ventoral-sysfs-" + std::to_string(getpid()) + "-" + std::to_string(counter++)))
+        .string();
+}
+
+} // namespace
+
+SysfsFixture::SysfsFixture() : SysfsFixture(scratchRoot()) {}
+
+SysfsFixture::SysfsFixture(std::string root) : root_(std::move(root)) {
     fs::remove_all(root_);
     fs::create_directories(root_ + "/class/hwmon");
     fs::create_directories(root_ + "/class/power_supply");
@@ -62,6 +71,7 @@ void SysfsFixture::powercap(const std::string& entry, const Attributes& attribut
 }
 
 void SysfsFixture::write(const std::string& relativePath, const std::string& text) {
+    fs::create_directories(fs::path(root_ + "/" + relativePath).parent_path());
     std::ofstream(root_ + "/" + relativePath) << text << "\n";
 }
 

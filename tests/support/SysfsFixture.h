@@ -11,6 +11,8 @@ using Attributes = std::map<std::string, std::string>;
 class SysfsFixture {
 public:
     SysfsFixture();
+    // A tree at a fixed folder (emptied first), for programs whose root is fixed at build time.
+    explicit SysfsFixture(std::string root);
     ~SysfsFixture();
     SysfsFixture(const SysfsFixture&) = delete;
     SysfsFixture& operator=(const SysfsFixture&) = delete;

@@ -1,0 +1,34 @@
+#pragma once
+
+// The helper's D-Bus interface and command line, as both programs see them.
+namespace ventoral::HelperProtocol {
+
+inline constexpr const char* busName = "com.tesvane.smchelper";
+inline constexpr const char* objectPath = "/com/tesvane/smchelper";
+inline constexpr const char* interfaceName = "com.tesvane.SMCHelperProtocol";
+
+namespace Command {
+inline constexpr const char* ping = "ping";
+inline constexpr const char* status = "status";
+inline constexpr const char* install = "install";
+inline constexpr const char* setRPM = "set-rpm";
+inline constexpr const char* setMode = "set-mode";
+inline constexpr const char* resetAuto = "reset-auto";
+inline constexpr const char* setLowPowerMode = "set-lpm";
+} // namespace Command
+
+namespace ExitStatus {
+inline constexpr int success = 0;
+inline constexpr int rejected = 1; // unknown command, bad argument, failed install, no root
+inline constexpr int operationFailed = 2;
+} // namespace ExitStatus
+
+namespace Reply {
+inline constexpr const char* pingPrefix = "VentoralHelper daemon online (euid: ";
+inline constexpr const char* rpmFailedPrefix = "Direct SMC write failed for fan ";
+inline constexpr const char* modeFailedPrefix = "Direct SMC mode write failed for fan ";
+inline constexpr const char* resetFailed = "Reset auto failed";
+inline constexpr const char* lowPowerModeFailed = "Failed to update Low Power Mode via pmset";
+} // namespace Reply
+
+} // namespace ventoral::HelperProtocol

@@ -1,0 +1,131 @@
+#include "helper/cli/HelperCommandLine.h"
+
+#include "core/helper/HelperProtocol.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+
+namespace ventoral {
+namespace {
+
+namespace Cmd = HelperProtocol::Command;
+namespace Exit = HelperProtocol::ExitStatus;
+
+constexpr const char* setRPMUsage = "Usage: VentoralHelper set-rpm <index> <rpm>";
+constexpr const char* setModeUsage = "Usage: VentoralHelper set-mode <index> <mode>";
+constexpr const char* setLPMUsage = "Usage: VentoralHelper set-lpm <0|1>";
+
+std::string_view withoutPlus(std::string_view text) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    return text;
+}
+
+int usage(std::ostream& err, const char* line) {
+    err << line << "\n";
+    return Exit::rejected;
+}
+
+} // namespace
+
+std::optional<std::int64_t> parseIndexArgument(const std::string& text) {
+    std::string_view digits = withoutPlus(text);
+    if (digits.size() != text.size() && !digits.empty() && digits.front() == '-') {
+        return std::nullopt; // "+-1"
+    }
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<float> parseSpeedArgument(const std::string& text) {
+    std::string_view number = withoutPlus(text);
+    if (number.empty() || (number.size() != text.size() && number.front() == '-')) {
+        return std::nullopt;
+    }
+    float value = 0;
+    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (end != number.data() + number.size()) {
+        return std::nullopt;
+    }
+    if (error == std::errc::result_out_of_range) {
+        // Well formed but beyond a float: strtof gives infinity or zero, as the write expects.
+        return std::strtof(std::string(number).c_str(), nullptr);
+    }
+    if (error != std::errc()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool parseLowPowerModeValue(const std::string& text) {
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text == "1" || lower == "true" || lower == "on";
+}
+
+int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServices& services) {
+    // Every run, "ping" included, starts by opening the controller.
+    auto smc = services.makeOperator();
+    if (arguments.empty()) {
+        return services.runDaemon(*smc);
+    }
+    const std::string& command = arguments[0];
+    auto argument = [&](std::size_t i) -> const std::string* {
+        return i < arguments.size() ? &arguments[i] : nullptr;
+    };
+
+    if (command == Cmd::ping) {
+        services.out << "PONG\n";
+        return Exit::success;
+    }
+    if (command == Cmd::status) {
+        const bool root = services.effectiveUid == 0;
+        services.out << "EUID: " << services.effectiveUid
+                     << " | Root: " << (root ? "true" : "false")
+                     << " | Fans: " << smc->readFanCount() << "\n";
+        return root ? Exit::success : Exit::rejected;
+    }
+    if (command == Cmd::install) {
+        return services.install() ? Exit::success : Exit::rejected;
+    }
+    if (command == Cmd::setRPM) {
+        auto index = argument(1) ? parseIndexArgument(*argument(1)) : std::nullopt;
+        auto rpm = argument(2) ? parseSpeedArgument(*argument(2)) : std::nullopt;
+        if (!index || !rpm) {
+            return usage(services.err, setRPMUsage);
+        }
+        return smc->setFanRPM(*index, *rpm) ? Exit::success : Exit::operationFailed;
+    }
+    if (command == Cmd::setMode) {
+        auto index = argument(1) ? parseIndexArgument(*argument(1)) : std::nullopt;
+        auto mode = argument(2) ? parseIndexArgument(*argument(2)) : std::nullopt;
+        if (!index || !mode) {
+            return usage(services.err, setModeUsage);
+        }
+        return smc->setFanMode(*index, *mode) ? Exit::success : Exit::operationFailed;
+    }
+    if (command == Cmd::resetAuto) {
+        return smc->resetAllFansToAuto() ? Exit::success : Exit::operationFailed;
+    }
+    if (command == Cmd::setLowPowerMode) {
+        if (!argument(1)) {
+            return usage(services.err, setLPMUsage);
+        }
+        return services.setLowPowerMode(parseLowPowerModeValue(*argument(1)))
+                   ? Exit::success
+                   : Exit::operationFailed;
+    }
+    services.err << "Unknown command: " << command << "\n";
+    return Exit::rejected;
+}
+
+} // namespace ventoral

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "helper/operator/DirectSMCOperator.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace ventoral {
+
+// What a helper run needs from its process, injected so tests drive it in process.
+struct HelperServices {
+    std::function<std::unique_ptr<DirectSMCOperator>()> makeOperator;
+    std::function<bool(bool enabled)> setLowPowerMode;
+    std::function<bool()> install;
+    // Serves the D-Bus interface with the operator until stopped; returns the exit status.
+    std::function<int(DirectSMCOperator&)> runDaemon;
+    uid_t effectiveUid = 0;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// Runs one helper command line (the arguments after the program name); returns the exit status.
+int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServices& services);
+
+// Whole-argument parses: a decimal 64-bit integer with an optional sign; a 32-bit float (where
+// infinity and not-a-number parse, to be refused by the write).
+std::optional<std::int64_t> parseIndexArgument(const std::string& text);
+std::optional<float> parseSpeedArgument(const std::string& text);
+bool parseLowPowerModeValue(const std::string& text);
+
+} // namespace ventoral

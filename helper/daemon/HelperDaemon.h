@@ -1,0 +1,26 @@
+#pragma once
+
+#include "helper/operator/DirectSMCOperator.h"
+
+#include <functional>
+#include <ostream>
+#include <sys/types.h>
+
+namespace sdbus {
+class IConnection;
+}
+
+namespace ventoral {
+
+using LowPowerModeSetter = std::function<bool(bool enabled)>;
+
+// Serves the helper interface on `connection` (which already owns the helper's name) until the
+// connection's event loop is left.
+int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
+                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid);
+
+// Daemon mode: takes the helper's name on the system bus and serves it.
+int runHelperDaemon(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
+                    std::ostream& err);
+
+} // namespace ventoral

@@ -1,0 +1,71 @@
+// VentoralHelper: the root side of Ventoral. One command per run, or the D-Bus daemon.
+#include "helper/cli/HelperCommandLine.h"
+#include "helper/daemon/HelperDaemon.h"
+#include "helper/install/HelperInstaller.h"
+#include "helper/lowpower/LowPowerModeSwitch.h"
+#include "platform/hwmon/HwmonSmcTransport.h"
+#include "platform/smc/EmulatedSmcTransport.h"
+#include "platform/system/ProcessEnvironment.h"
+
+#include <iostream>
+#include <sdbus-c++/sdbus-c++.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace ventoral;
+
+// Test builds pin the hardware to a fixture so that even a set-user-id copy never sees /sys.
+std::string hardwareRoot() {
+#ifdef VENTORAL_FIXED_SYSFS_ROOT
+    return VENTORAL_FIXED_SYSFS_ROOT;
+#else
+    return sysfsRoot();
+#endif
+}
+
+std::unique_ptr<SmcTransport> makeTransport() {
+    if (auto profile = testSetting(EnvironmentSetting::smcProfile)) {
+        try {
+            return EmulatedSmcTransport::fromProfileFile(*profile, geteuid() == 0);
+        } catch (const DecodingError& error) {
+            std::cerr << "VentoralHelper: " << error.what() << "\n";
+            return std::make_unique<EmulatedSmcTransport>();
+        }
+    }
+    const std::string root = hardwareRoot();
+    return std::make_unique<HwmonSmcTransport>(root, FanControlMemory::folderFor(root));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const std::string root = hardwareRoot();
+    LowPowerModeSwitch lowPower(root, openSystemBus);
+    auto setLowPowerMode = [&](bool enabled) {
+        if (geteuid() == 0) {
+            // A set-user-id run takes real root ids too, so the profile daemon sees root.
+            (void)setgid(0);
+            (void)setuid(0);
+        }
+        return lowPower.setLowPowerMode(enabled);
+    };
+
+    HelperServices services{
+        [] { return std::make_unique<DirectSMCOperator>(makeTransport()); },
+        setLowPowerMode,
+        [] {
+            InstallLayout layout{testSetting(EnvironmentSetting::rootPrefix).value_or("")};
+            return installHelperFiles(
+                {layout, ownExecutablePath(), geteuid(), getpid(), std::cerr, std::cout});
+        },
+        [&](DirectSMCOperator& smc) {
+            return runHelperDaemon(smc, setLowPowerMode, geteuid(), std::cerr);
+        },
+        geteuid(),
+        std::cout,
+        std::cerr,
+    };
+    return runHelperCommandLine(arguments, services);
+}

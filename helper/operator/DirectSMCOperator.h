@@ -1,0 +1,47 @@
+#pragma once
+
+#include "core/smc/SMCProtocol.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace ventoral {
+
+struct OperatorKeyInfo {
+    std::uint32_t dataSize = 0;
+    std::string dataType;
+    std::uint8_t dataAttributes = 0;
+};
+
+// The helper's own controller writer: no caches, plain results, every exchange under `lock`.
+class DirectSMCOperator {
+public:
+    explicit DirectSMCOperator(std::unique_ptr<SmcTransport> transport);
+    DirectSMCOperator(const DirectSMCOperator&) = delete;
+    DirectSMCOperator& operator=(const DirectSMCOperator&) = delete;
+    ~DirectSMCOperator();
+
+    bool openConnection();
+    std::optional<OperatorKeyInfo> readKeyInfo(const std::string& key);
+    std::optional<double> readNumber(const std::string& key);
+    bool writeRaw(const std::string& key, std::span<const std::uint8_t> bytes,
+                  std::optional<std::string> dataType = std::nullopt);
+
+    int readFanCount();
+    bool setFanMode(std::int64_t index, std::int64_t mode);
+    bool setFanRPM(std::int64_t index, float rpm);
+    bool resetAllFansToAuto();
+
+private:
+    bool openUnlocked();
+    std::optional<OperatorKeyInfo> readKeyInfoUnlocked(const std::string& key);
+
+    std::unique_ptr<SmcTransport> transport_;
+    std::mutex lock_;
+};
+
+} // namespace ventoral

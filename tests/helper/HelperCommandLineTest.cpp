@@ -1,0 +1,133 @@
+#include "helper/cli/HelperCommandLine.h"
+
+#include "platform/smc/EmulatedSmcTransport.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace ventoral {
+namespace {
+
+using Key = EmulatedSmcTransport::Key;
+
+Key number(const std::string& type, double value) {
+    std::size_t size = type == "flt " ? 4 : type == "ui8 " ? 1 : 2;
+    return {type, EmulatedSmcTransport::encodeNumber(value, type, size), true, true, 0};
+}
+
+struct Run {
+    int status;
+    std::string out, err;
+    std::optional<bool> lowPower;
+    bool daemonStarted;
+};
+
+Run run(std::vector<std::string> args, uid_t euid = 0, bool installSucceeds = true) {
+    std::ostringstream out, err;
+    std::optional<bool> lowPower;
+    bool daemon = false;
+    HelperServices services{
+        [euid] {
+            return std::make_unique<DirectSMCOperator>(std::make_unique<EmulatedSmcTransport>(
+                std::map<std::string, Key>{{"FNum", number("ui8 ", 2)},
+                                           {"F0Md", number("ui8 ", 0)},
+                                           {"F0Tg", number("flt ", 0)},
+                                           {"F1Md", number("ui8 ", 0)}},
+                euid == 0));
+        },
+        [&](bool enabled) {
+            lowPower = enabled;
+            return true;
+        },
+        [&] { return installSucceeds; },
+        [&](DirectSMCOperator&) {
+            daemon = true;
+            return 0;
+        },
+        euid,
+        out,
+        err,
+    };
+    int status = runHelperCommandLine(args, services);
+    return {status, out.str(), err.str(), lowPower, daemon};
+}
+
+TEST(HelperCommandLine, CommandsStatusesAndStreams) {
+    const std::string rpmUsage = "Usage: VentoralHelper set-rpm <index> <rpm>\n";
+    const std::string modeUsage = "Usage: VentoralHelper set-mode <index> <mode>\n";
+    struct Case {
+        std::vector<std::string> args;
+        uid_t euid;
+        int status;
+        std::string out, err;
+    };
+    const std::vector<Case> cases{
+        {{"ping"}, 501, 0, "PONG\n", ""},
+        {{"status"}, 0, 0, "EUID: 0 | Root: true | Fans: 2\n", ""},
+        {{"status"}, 501, 1, "EUID: 501 | Root: false | Fans: 2\n", ""},
+        {{"set-rpm", "0", "2000"}, 0, 0, "", ""},
+        {{"set-rpm", "+1", "1800.0"}, 0, 2, "", ""}, // fan 1 has no target key
+        {{"set-rpm", "0", "2000"}, 501, 2, "", ""},
+        {{"set-rpm", "16", "2000"}, 0, 2, "", ""},
+        {{"set-rpm", "0", "inf"}, 0, 2, "", ""},
+        {{"set-rpm", "0", "nan"}, 0, 2, "", ""},
+        {{"set-rpm", "0", "1e40"}, 0, 2, "", ""},
+        {{"set-rpm", "0"}, 0, 1, "", rpmUsage},
+        {{"set-rpm", "zero", "2000"}, 0, 1, "", rpmUsage},
+        {{"set-rpm", "0", "fast"}, 0, 1, "", rpmUsage},
+        {{"set-rpm", " 0", "2000"}, 0, 1, "", rpmUsage},
+        {{"set-rpm", "0", "2000 "}, 0, 1, "", rpmUsage},
+        {{"set-rpm", "99999999999999999999", "2000"}, 0, 1, "", rpmUsage},
+        {{"set-rpm", "+-1", "2000"}, 0, 1, "", rpmUsage},
+        {{"set-mode", "1", "1"}, 0, 0, "", ""},
+        {{"set-mode", "-1", "1"}, 0, 2, "", ""},
+        {{"set-mode", "1", "x"}, 0, 1, "", modeUsage},
+        {{"set-mode"}, 0, 1, "", modeUsage},
+        {{"reset-auto"}, 0, 0, "", ""},
+        {{"set-lpm"}, 0, 1, "", "Usage: VentoralHelper set-lpm <0|1>\n"},
+        {{"PING"}, 0, 1, "", "Unknown command: PING\n"},
+        {{"--help"}, 0, 1, "", "Unknown command: --help\n"},
+    };
+    for (const auto& c : cases) {
+        auto r = run(c.args, c.euid);
+        std::string label = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "") +
+                            (c.args.size() > 2 ? " " + c.args[2] : "");
+        EXPECT_EQ(r.status, c.status) << label;
+        EXPECT_EQ(r.out, c.out) << label;
+        EXPECT_EQ(r.err, c.err) << label;
+    }
+}
+
+TEST(HelperCommandLine, LowPowerModeValues) {
+    const std::pair<const char*, bool> cases[] = {{"1", true},    {"TRUE", true}, {"On", true},
+                                                  {"true", true}, {"yes", false}, {"0", false},
+                                                  {"", false},    {"off", false}, {"01", false}};
+    for (auto [value, enabled] : cases) {
+        auto r = run({"set-lpm", value});
+        EXPECT_EQ(r.status, 0) << value;
+        EXPECT_EQ(r.lowPower, enabled) << value;
+    }
+}
+
+TEST(HelperCommandLine, NoArgumentRunsTheDaemonAndInstallReportsItsOutcome) {
+    EXPECT_TRUE(run({}).daemonStarted);
+    EXPECT_EQ(run({"install"}, 0, true).status, 0);
+    EXPECT_EQ(run({"install"}, 0, false).status, 1);
+}
+
+TEST(HelperCommandLine, ArgumentParsers) {
+    EXPECT_EQ(parseIndexArgument("-3"), -3);
+    EXPECT_EQ(parseIndexArgument("+15"), 15);
+    EXPECT_FALSE(parseIndexArgument(""));
+    EXPECT_FALSE(parseIndexArgument("+"));
+    EXPECT_FALSE(parseIndexArgument("1.0"));
+    EXPECT_EQ(parseSpeedArgument("1800.0"), 1800.0f);
+    EXPECT_EQ(parseSpeedArgument("+2e3"), 2000.0f);
+    EXPECT_EQ(parseSpeedArgument("1e-50"), 0.0f);
+    EXPECT_FALSE(parseSpeedArgument(""));
+    EXPECT_FALSE(parseSpeedArgument("+-5"));
+    EXPECT_FALSE(parseSpeedArgument("12rpm"));
+}
+
+} // namespace
+} // namespace ventoral

@@ -1,0 +1,160 @@
+// The daemon on a private system bus, called through the proxy generated from the interface
+// declaration and through a generic client.
+#include "SMCHelperProtocolProxy.h"
+#include "core/helper/HelperProtocol.h"
+#include "tests/support/PrivateBus.h"
+#include "tests/support/SysfsFixture.h"
+
+#include <cmath>
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sdbus-c++/sdbus-c++.h>
+#include <thread>
+
+namespace ventoral {
+namespace {
+
+using namespace ventoral::testing;
+
+class HelperClient final : public sdbus::ProxyInterfaces<com::tesvane::SMCHelperProtocol_proxy> {
+public:
+    explicit HelperClient(sdbus::IConnection& connection)
+        : ProxyInterfaces(connection, HelperProtocol::busName, HelperProtocol::objectPath) {
+        registerProxy();
+    }
+    ~HelperClient() { unregisterProxy(); }
+};
+
+class HelperDaemon : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus.isUp());
+        // sd-bus finds the private bus through this, as the helper does.
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+        nct6775Desktop(machine);
+        daemon = startDaemon();
+        connection = sdbus::createSystemBusConnection();
+        client = std::make_unique<HelperClient>(*connection);
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                try {
+                    return std::get<0>(client->Ping());
+                } catch (const sdbus::Error&) {
+                    return false;
+                }
+            },
+            10))
+            << daemon->errorOutput();
+    }
+    void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+
+    std::unique_ptr<BackgroundProcess> startDaemon() {
+        return std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{VENTORAL_HELPER_PATH},
+            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
+                               {"VENTORAL_SYSFS_ROOT", machine.root()},
+                               {"VENTORAL_SMC_PROFILE", ""}});
+    }
+
+    PrivateBus bus;
+    SysfsFixture machine;
+    std::unique_ptr<BackgroundProcess> daemon;
+    std::unique_ptr<sdbus::IConnection> connection;
+    std::unique_ptr<HelperClient> client;
+    const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";
+};
+
+using Reply = std::tuple<bool, std::string>;
+
+TEST_F(HelperDaemon, MethodsReplyAfterTheWork) {
+    EXPECT_EQ(client->Ping(), Reply(true, "VentoralHelper daemon online (euid: " +
+                                              std::to_string(geteuid()) + ")"));
+
+    // Fan 0 is the graphics card's; the board's fans follow.
+    EXPECT_EQ(client->SetFanRPM(1, 1400.0), Reply(true, ""));
+    EXPECT_EQ(machine.read(board + "pwm1_enable"), "1"); // already written when the reply came
+
+    EXPECT_EQ(client->SetFanMode(2, 1), Reply(true, ""));
+    EXPECT_EQ(machine.read(board + "pwm2_enable"), "1");
+    EXPECT_EQ(client->ResetAllFansToAuto(), Reply(true, ""));
+    EXPECT_EQ(machine.read(board + "pwm1_enable"), "5");
+    EXPECT_EQ(machine.read(board + "pwm2_enable"), "5");
+}
+
+TEST_F(HelperDaemon, FailuresCarryOnlyTheFixedTexts) {
+    struct Case {
+        std::function<Reply()> call;
+        Reply reply;
+    };
+    const Case cases[] = {
+        {[&] { return client->SetFanRPM(16, 2000); },
+         {false, "Direct SMC write failed for fan 16"}},
+        {[&] { return client->SetFanRPM(-1, 2000); },
+         {false, "Direct SMC write failed for fan -1"}},
+        {[&] { return client->SetFanRPM(1, 1e300); }, {false, "Direct SMC write failed for fan 1"}},
+        {[&] { return client->SetFanRPM(1, std::nan("")); },
+         {false, "Direct SMC write failed for fan 1"}},
+        {[&] { return client->SetFanMode(10, 1); },
+         {false, "Direct SMC mode write failed for fan 10"}},
+        {[&] { return client->SetLowPowerMode(true); },
+         {false, "Failed to update Low Power Mode via pmset"}}, // no profile on this machine
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), c.reply);
+    }
+    EXPECT_EQ(machine.read(board + "pwm1_enable"), "5");
+
+    machine.write("firmware/acpi/platform_profile_choices", "quiet balanced");
+    machine.write("firmware/acpi/platform_profile", "balanced");
+    EXPECT_EQ(client->SetLowPowerMode(true), Reply(true, ""));
+    EXPECT_EQ(machine.read("firmware/acpi/platform_profile"), "quiet");
+}
+
+TEST_F(HelperDaemon, SeveralClientsAtOnce) {
+    auto hammer = [&](std::int64_t fan, int& failures) {
+        auto own = sdbus::createSystemBusConnection();
+        HelperClient mine(*own);
+        for (int i = 0; i < 40; ++i) {
+            // Ends on automatic.
+            if (!std::get<0>(mine.SetFanMode(fan, (i + 1) % 2))) {
+                ++failures;
+            }
+        }
+    };
+    int failuresA = 0, failuresB = 0;
+    std::thread a(hammer, 1, std::ref(failuresA));
+    std::thread b(hammer, 2, std::ref(failuresB));
+    a.join();
+    b.join();
+    EXPECT_EQ(failuresA, 0);
+    EXPECT_EQ(failuresB, 0);
+    EXPECT_EQ(machine.read(board + "pwm1_enable"), "5");
+    EXPECT_EQ(machine.read(board + "pwm2_enable"), "5");
+}
+
+TEST_F(HelperDaemon, AGenericClientSeesTheDeclaredInterface) {
+    auto ping = runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
+                            HelperProtocol::busName, HelperProtocol::objectPath,
+                            HelperProtocol::interfaceName, "SetFanMode", "xx", "3", "1"});
+    EXPECT_EQ(ping.exitStatus, 0) << ping.err;
+    EXPECT_EQ(ping.out, "bs true \"\"\n");
+
+    auto wrongTypes = runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
+                                  HelperProtocol::busName, HelperProtocol::objectPath,
+                                  HelperProtocol::interfaceName, "SetFanMode", "s", "2"});
+    EXPECT_NE(wrongTypes.exitStatus, 0);
+    EXPECT_TRUE(daemon->isRunning());
+    EXPECT_EQ(std::get<0>(client->Ping()), true);
+}
+
+TEST_F(HelperDaemon, OnlyOneDaemonHoldsTheName) {
+    auto second = startDaemon();
+    EXPECT_TRUE(waitUntil([&] { return !second->isRunning(); }, 10));
+    EXPECT_EQ(second->stop(SIGTERM), 1);
+    EXPECT_NE(second->errorOutput().find("cannot serve com.tesvane.smchelper"), std::string::npos);
+    EXPECT_TRUE(daemon->isRunning());
+}
+
+} // namespace
+} // namespace ventoral

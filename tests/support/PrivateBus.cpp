@@ -1,0 +1,33 @@
+#include "tests/support/PrivateBus.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace ventoral::testing {
+
+PrivateBus::PrivateBus() {
+    const std::string socket = folder_.path() + "/system_bus_socket";
+    const std::string config = folder_.path() + "/bus.conf";
+    std::ofstream(config)
+        << R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=)"
+        << socket << R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+)";
+    daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        "/usr/bin/dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"});
+    address_ = "unix:path=" + socket;
+    up_ = waitUntil([&] { return std::filesystem::exists(socket); }, 10);
+}
+
+} // namespace ventoral::testing
