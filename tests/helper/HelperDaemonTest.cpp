@@ -140,6 +140,13 @@ TEST_F(HelperDaemon, AGenericClientSeesTheDeclaredInterface) {
     EXPECT_EQ(ping.exitStatus, 0) << ping.err;
     EXPECT_EQ(ping.out, "bs true \"\"\n");
 
+    auto send = runCommand(
+        {"/usr/bin/dbus-send", "--bus=" + bus.address(), "--print-reply",
+         std::string("--dest=") + HelperProtocol::busName, HelperProtocol::objectPath,
+         std::string(HelperProtocol::interfaceName) + ".SetFanMode", "int64:3", "int64:0"});
+    EXPECT_EQ(send.exitStatus, 0) << send.err;
+    EXPECT_NE(send.out.find("   boolean true\n   string \"\"\n"), std::string::npos) << send.out;
+
     auto wrongTypes = runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
                                   HelperProtocol::busName, HelperProtocol::objectPath,
                                   HelperProtocol::interfaceName, "SetFanMode", "s", "2"});

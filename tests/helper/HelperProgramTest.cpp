@@ -4,6 +4,7 @@
 #include "tests/support/SysfsFixture.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,22 @@ TEST_F(HelperProgram, LowPowerModeFallsBackToThePlatformProfile) {
 
     machine.remove("firmware/acpi/platform_profile_choices");
     EXPECT_EQ(helperRun({"set-lpm", "1"}).exitStatus, 2);
+}
+
+// The copies come from the running program itself, whatever its caller put in argv[0].
+TEST_F(HelperProgram, InstallCopiesItsOwnExecutable) {
+    TemporaryFolder prefix;
+    const std::string decoy = prefix.path() + "/decoy";
+    std::ofstream(decoy) << "not the helper";
+    auto install = runCommand({"/bin/bash", "-c", "exec -a \"$0\" \"$1\" install", decoy, helper},
+                              {{"VENTORAL_ROOT_PREFIX", prefix.path()}});
+    EXPECT_EQ(install.exitStatus, 0) << install.err;
+    const std::string copy = prefix.path() + "/usr/local/bin/VentoralHelper";
+    EXPECT_EQ(fs::file_size(copy), fs::file_size(helper));
+    EXPECT_EQ(fs::status(copy).permissions() & fs::perms::set_uid, fs::perms::set_uid);
+    EXPECT_TRUE(fs::exists(prefix.path() + "/etc/systemd/system/com.tesvane.smchelper.service"));
+    EXPECT_EQ(install.out, "VentoralHelper installed successfully to " + prefix.path() +
+                               "/usr/local/libexec/com.tesvane.smchelper with setuid root.\n");
 }
 
 // A set-user-id copy must ignore every test setting: its hardware is the fixture fixed when it
