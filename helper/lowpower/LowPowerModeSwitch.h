@@ -1,13 +1,9 @@
 #pragma once
 
-#include <functional>
-#include <memory>
+#include "platform/power/PowerProfiles.h"
+
 #include <optional>
 #include <string>
-
-namespace sdbus {
-class IConnection;
-}
 
 namespace ventoral {
 
@@ -16,8 +12,6 @@ namespace ventoral {
 // Never both: two writers of the profile fight.
 class LowPowerModeSwitch {
 public:
-    using BusOpener = std::function<std::unique_ptr<sdbus::IConnection>()>;
-
     LowPowerModeSwitch(std::string sysfsRoot, BusOpener systemBus);
 
     // True when the profile was set and reads back as set.
@@ -30,12 +24,5 @@ private:
     std::string sysfsRoot_;
     BusOpener systemBus_;
 };
-
-// The platform_profile value for on ("low-power", else "quiet", else "cool") or off
-// ("balanced"), given the space-separated choices; none when the machine offers none of them.
-std::optional<std::string> platformProfileFor(bool enabled, const std::string& choices);
-
-// The system bus, honouring DBUS_SYSTEM_BUS_ADDRESS as sd-bus does; none when unreachable.
-std::unique_ptr<sdbus::IConnection> openSystemBus();
 
 } // namespace ventoral

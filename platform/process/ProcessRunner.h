@@ -19,4 +19,19 @@ enum class ProcessOutput { inherit, discard };
 ProcessOutcome runProgram(const std::string& absolutePath,
                           const std::vector<std::string>& arguments, ProcessOutput output);
 
+struct BoundedProcessOutcome {
+    bool started = false;
+    bool timedOut = false;
+    bool outputTooLarge = false;
+    int exitStatus = -1;
+    std::string output;
+};
+
+// Runs a program by absolute path with an empty environment, collecting its standard output
+// (standard error discarded) while it runs. A run that outlasts `timeoutSeconds` or writes more
+// than `outputLimit` bytes is ended (terminated, then killed) and reaped.
+BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
+                                        const std::vector<std::string>& arguments,
+                                        double timeoutSeconds, std::size_t outputLimit);
+
 } // namespace ventoral

@@ -1,5 +1,6 @@
 #include "helper/lowpower/LowPowerModeSwitch.h"
 
+#include "tests/support/FakeProfileDaemon.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SysfsFixture.h"
 
@@ -58,47 +59,6 @@ TEST_F(PlatformProfile, WithoutABusTheProfileFileIsSwitched) {
     machine.remove("firmware");
     EXPECT_FALSE(lpm.setLowPowerMode(true));
 }
-
-// A stand-in for power-profiles-daemon: the ActiveProfile property on its bus name.
-class FakeProfileDaemon {
-public:
-    enum class Behaviour { obey, refuse, ignore };
-    FakeProfileDaemon(const std::string& name, const std::string& path, Behaviour behaviour)
-        : connection_(sdbus::createSystemBusConnection(name)),
-          object_(sdbus::createObject(*connection_, path)) {
-        object_->registerProperty("ActiveProfile")
-            .onInterface(name)
-            .withGetter([this] {
-                std::lock_guard guard(lock_);
-                return active_;
-            })
-            .withSetter([this, behaviour](const std::string& wanted) {
-                ++sets_;
-                if (behaviour == Behaviour::refuse) {
-                    throw sdbus::Error("org.freedesktop.DBus.Error.AccessDenied", "not allowed");
-                }
-                if (behaviour == Behaviour::obey) {
-                    std::lock_guard guard(lock_);
-                    active_ = wanted;
-                }
-            });
-        object_->finishRegistration();
-        connection_->enterEventLoopAsync();
-    }
-    ~FakeProfileDaemon() { connection_->leaveEventLoop(); }
-    std::string active() {
-        std::lock_guard guard(lock_);
-        return active_;
-    }
-    int sets() const { return sets_; }
-
-private:
-    std::unique_ptr<sdbus::IConnection> connection_;
-    std::unique_ptr<sdbus::IObject> object_;
-    std::mutex lock_;
-    std::string active_ = "balanced";
-    std::atomic<int> sets_{0};
-};
 
 class ProfileDaemon : public PlatformProfile {
 protected:

@@ -75,6 +75,12 @@ void SysfsFixture::write(const std::string& relativePath, const std::string& tex
     std::ofstream(root_ + "/" + relativePath) << text << "\n";
 }
 
+void SysfsFixture::link(const std::string& relativePath, const std::string& target) {
+    const fs::path at = root_ + "/" + relativePath;
+    fs::create_directories(at.parent_path());
+    fs::create_symlink(target, at);
+}
+
 std::string SysfsFixture::read(const std::string& relativePath) const {
     std::ifstream file(root_ + "/" + relativePath);
     std::stringstream text;
@@ -172,6 +178,67 @@ void applesmcLaptop(SysfsFixture& f) {
 
 void fanlessMachine(SysfsFixture& f) {
     f.hwmon(0, "platform/soc/cpu_thermal", "cpu_thermal", {{"temp1_input", "47000"}});
+}
+
+void usbCChargingLaptop(SysfsFixture& f) {
+    f.hwmon(3, "platform/coretemp.0", "coretemp",
+            {{"temp1_input", "61000"}, {"temp1_label", "Package id 0"}});
+    f.powerSupply("ADP1", {{"type", "Mains"}, {"online", "1"}});
+    f.powerSupply("BAT0", {{"type", "Battery"},
+                           {"status", "Charging"},
+                           {"present", "1"},
+                           {"voltage_now", "16800000"},
+                           {"current_now", "1800000"},
+                           {"capacity", "55"},
+                           {"charge_now", "2750000"},
+                           {"charge_full", "5000000"},
+                           {"charge_full_design", "5200000"},
+                           {"cycle_count", "87"},
+                           {"health", "Good"}});
+    f.powerSupply("ucsi-source-psy-USBC000:001", {{"type", "USB"},
+                                                  {"online", "1"},
+                                                  {"voltage_now", "20000000"},
+                                                  {"current_now", "2250000"},
+                                                  {"voltage_max", "20000000"},
+                                                  {"current_max", "3250000"},
+                                                  {"usb_type", "C [PD] PD_PPS"}});
+    f.powerSupply("ucsi-source-psy-USBC000:002", {{"type", "USB"},
+                                                  {"online", "0"},
+                                                  {"voltage_now", "5000000"},
+                                                  {"current_now", "0"},
+                                                  {"usb_type", "[C] PD PD_PPS"}});
+    f.write("class/typec/port0/data_role", "host [device]");
+    f.write("class/typec/port1/data_role", "[host] device");
+    // Port 1 names its USB 3 root port; port 0 is found through the root port's connector link.
+    f.link("class/typec/port1/usb3-port2", "../../../bus/usb/devices/usb3/3-0:1.0/usb3-port2");
+    f.write("bus/usb/devices/usb3/3-0:1.0/usb3-port2/state", "configured");
+    f.link("bus/usb/devices/usb1/1-0:1.0/usb1-port1/connector",
+           "../../../../../../class/typec/port0");
+    auto device = [&](const std::string& name, const std::string& product, const char* cls) {
+        f.write("bus/usb/devices/" + name + "/product", product);
+        f.write("bus/usb/devices/" + name + "/bDeviceClass", cls);
+    };
+    device("3-2", "USB3.0 Hub", "09");
+    device("3-2.3", "Pixel 7 ", "00");
+    device("3-2.1", "Pixel 7", "00");
+    f.write("bus/usb/devices/3-2:1.0/bInterfaceClass", "09");
+    device("1-1", "YubiKey", "00");
+    device("1-3", "Integrated Camera", "ef"); // wired to no Type-C port
+}
+
+void fullOnPowerLaptop(SysfsFixture& f) {
+    f.powerSupply("AC", {{"type", "Mains"}, {"online", "1"}});
+    f.powerSupply("BAT1", {{"type", "Battery"},
+                           {"status", "Full"},
+                           {"present", "1"},
+                           {"voltage_now", "12900000"},
+                           {"power_now", "0"},
+                           {"capacity", "100"},
+                           {"energy_now", "51300000"},
+                           {"energy_full", "51300000"},
+                           {"energy_full_design", "57000000"},
+                           {"voltage_min_design", "11400000"},
+                           {"health", "Calibration required"}});
 }
 
 } // namespace ventoral::testing

@@ -27,6 +27,8 @@ public:
     void powercap(const std::string& entry, const Attributes& attributes);
 
     void write(const std::string& relativePath, const std::string& text);
+    // A symbolic link at `relativePath` holding `target` as written.
+    void link(const std::string& relativePath, const std::string& target);
     std::string read(const std::string& relativePath) const;
     bool exists(const std::string& relativePath) const;
     void remove(const std::string& relativePath);
@@ -43,5 +45,10 @@ void nct6775Desktop(SysfsFixture& fixture);
 void nct6775DesktopNumbered(SysfsFixture& fixture, int firstHwmon);
 void applesmcLaptop(SysfsFixture& fixture);
 void fanlessMachine(SysfsFixture& fixture);
+// A laptop charging through a USB Power Delivery adapter on its first USB-C port, with a phone
+// behind a hub on the second; two Type-C ports, charge_* battery attributes.
+void usbCChargingLaptop(SysfsFixture& fixture);
+// A laptop on a mains adapter with a full battery that reports energy_* attributes.
+void fullOnPowerLaptop(SysfsFixture& fixture);
 
 } // namespace ventoral::testing
