@@ -65,6 +65,7 @@ Requires=dbus.service
 Type=dbus
 BusName=com.tesvane.smchelper
 ExecStart=/usr/local/libexec/com.tesvane.smchelper
+ExecStopPost=/usr/local/libexec/com.tesvane.smchelper reset-auto
 Restart=always
 RestartSec=2
 RuntimeDirectory=ventoral

@@ -93,6 +93,9 @@ TEST(HelperInstaller, UnitRunsTheDaemonCopyAndPolicyGuardsTheName) {
     EXPECT_NE(unit.find("\nExecStart=/usr/local/libexec/com.tesvane.smchelper\n"),
               std::string::npos);
     EXPECT_NE(unit.find("\nRestart=always\n"), std::string::npos);
+    // Even a killed daemon leaves the fans automatic.
+    EXPECT_NE(unit.find("\nExecStopPost=/usr/local/libexec/com.tesvane.smchelper reset-auto\n"),
+              std::string::npos);
     EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos);
     EXPECT_NE(unit.find("\nBusName=com.tesvane.smchelper\n"), std::string::npos);
     const std::string policy = dbusPolicyText();
