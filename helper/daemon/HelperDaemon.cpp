@@ -3,10 +3,10 @@
 #include "SMCHelperProtocolAdaptor.h"
 #include "core/helper/HelperProtocol.h"
 #include "helper/daemon/FanCustody.h"
+#include "helper/daemon/HelperRequests.h"
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <exception>
@@ -17,17 +17,11 @@
 namespace ventoral {
 namespace {
 
-namespace Reply = HelperProtocol::Reply;
-
 constexpr const char* loginName = "org.freedesktop.login1";
 constexpr const char* loginPath = "/org/freedesktop/login1";
 constexpr const char* loginManager = "org.freedesktop.login1.Manager";
 constexpr const char* busDaemonName = "org.freedesktop.DBus";
 constexpr const char* packageTemperatureKey = "TC0P";
-
-bool isFanIndex(std::int64_t index) {
-    return index >= 0 && index <= 15;
-}
 
 // What the daemon holds beside the interface: who holds which fan, the sleep inhibitor taken
 // while any fan is manual, and the ways fans are handed back.
@@ -104,76 +98,33 @@ private:
 class SMCHelperDelegate final
     : public sdbus::AdaptorInterfaces<com::tesvane::SMCHelperProtocol_adaptor> {
 public:
-    SMCHelperDelegate(sdbus::IConnection& connection, DirectSMCOperator& smc,
-                      LowPowerModeSetter setLowPowerMode, uid_t effectiveUid, Guardian& guardian)
-        : AdaptorInterfaces(connection, HelperProtocol::objectPath), smc_(smc),
-          setLowPowerMode_(std::move(setLowPowerMode)), euid_(effectiveUid), guardian_(guardian) {
+    SMCHelperDelegate(sdbus::IConnection& connection, HelperRequests& requests)
+        : AdaptorInterfaces(connection, HelperProtocol::objectPath), requests_(requests) {
         registerAdaptor();
     }
     ~SMCHelperDelegate() { unregisterAdaptor(); }
 
 private:
-    using Result = std::tuple<bool, std::string>;
+    using Result = HelperRequests::Result;
 
     std::string sender() {
         const sdbus::Message* message = getObject().getCurrentlyProcessedMessage();
         return message ? message->getSender() : std::string();
     }
 
-    Result Ping() override { return {true, Reply::pingPrefix + std::to_string(euid_) + ")"}; }
-
+    Result Ping() override { return requests_.ping(); }
     Result SetFanRPM(const int64_t& index, const double& rpm) override {
-        // The speed is narrowed to a 32-bit float; one beyond a float becomes infinite and is
-        // refused with the rest of the non-finite values.
-        const float speed = static_cast<float>(rpm);
-        const bool succeeded = smc_.setFanRPM(index, speed);
-        if (isFanIndex(index) && std::isfinite(speed)) {
-            // Held even when the target write failed: the fan may already be manual.
-            guardian_.custody().noteManual(index, sender());
-            guardian_.updateInhibitor();
-        }
-        if (succeeded) {
-            return {true, {}};
-        }
-        return {false, Reply::rpmFailedPrefix + std::to_string(index)};
+        return requests_.setFanRPM(index, rpm, sender());
     }
-
     Result SetFanMode(const int64_t& index, const int64_t& mode) override {
-        const bool succeeded = smc_.setFanMode(index, mode);
-        if (isFanIndex(index)) {
-            if (mode == 1) {
-                guardian_.custody().noteManual(index, sender());
-            } else if (succeeded) {
-                guardian_.custody().noteAutomatic(index);
-            }
-            guardian_.updateInhibitor();
-        }
-        if (succeeded) {
-            return {true, {}};
-        }
-        return {false, Reply::modeFailedPrefix + std::to_string(index)};
+        return requests_.setFanMode(index, mode, sender());
     }
-
-    Result ResetAllFansToAuto() override {
-        if (smc_.resetAllFansToAuto()) {
-            guardian_.custody().noteAllAutomatic();
-            guardian_.updateInhibitor();
-            return {true, {}};
-        }
-        return {false, Reply::resetFailed};
-    }
-
+    Result ResetAllFansToAuto() override { return requests_.resetAllFansToAuto(); }
     Result SetLowPowerMode(const bool& enabled) override {
-        if (setLowPowerMode_(enabled)) {
-            return {true, {}};
-        }
-        return {false, Reply::lowPowerModeFailed};
+        return requests_.setLowPowerMode(enabled);
     }
 
-    DirectSMCOperator& smc_;
-    LowPowerModeSetter setLowPowerMode_;
-    uid_t euid_;
-    Guardian& guardian_;
+    HelperRequests& requests_;
 };
 
 // Looks at the CPU package once a second while any fan is manual.
@@ -219,7 +170,9 @@ private:
 int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
                          LowPowerModeSetter setLowPowerMode, uid_t effectiveUid) {
     Guardian guardian(connection, smc);
-    SMCHelperDelegate delegate(connection, smc, std::move(setLowPowerMode), effectiveUid, guardian);
+    HelperRequests requests(smc, std::move(setLowPowerMode), effectiveUid, guardian.custody(),
+                            [&guardian] { guardian.updateInhibitor(); });
+    SMCHelperDelegate delegate(connection, requests);
     std::exception_ptr failure;
     {
         BackstopWatch watch(smc, guardian);

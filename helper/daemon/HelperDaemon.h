@@ -1,5 +1,6 @@
 #pragma once
 
+#include "helper/daemon/HelperRequests.h"
 #include "helper/operator/DirectSMCOperator.h"
 
 #include <functional>
@@ -11,8 +12,6 @@ class IConnection;
 }
 
 namespace ventoral {
-
-using LowPowerModeSetter = std::function<bool(bool enabled)>;
 
 // Serves the helper interface on `connection` (which already owns the helper's name) until the
 // connection's event loop is left.
