@@ -263,7 +263,8 @@ std::vector<FanInfo> SMCService::readFans() {
     if (!count) {
         return {};
     }
-    const auto n = static_cast<std::int64_t>(std::min(std::trunc(*count), 16.0));
+    // Clamped before the conversion: a wild count must not overflow it.
+    const auto n = static_cast<std::int64_t>(std::clamp(std::trunc(*count), 0.0, 16.0));
     if (n < 1) {
         return {};
     }

@@ -205,6 +205,10 @@ TEST(SMCServiceFans, CountAndNames) {
     Machine none({});
     EXPECT_EQ(none->readFanCount(), 0);
     EXPECT_TRUE(none->readFans().empty());
+    // A count far below any integer (found by fuzzing) reads as no fans.
+    Machine wild({{"FNum", number("flt ", -2.09e21)}});
+    EXPECT_EQ(wild->readFanCount(), 0);
+    EXPECT_TRUE(wild->readFans().empty());
 }
 
 TEST(SMCServiceFans, DefaultsBoundsAndForceMask) {
