@@ -2,8 +2,8 @@
 #include "helper/cli/HelperCommandLine.h"
 #include "helper/daemon/HelperDaemon.h"
 #include "helper/install/HelperInstaller.h"
-#include "helper/lowpower/LowPowerModeSwitch.h"
 #include "platform/hwmon/HwmonSmcTransport.h"
+#include "platform/power/LowPowerModeSwitch.h"
 #include "platform/smc/EmulatedSmcTransport.h"
 #include "platform/system/ProcessEnvironment.h"
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -157,6 +158,51 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+CapturedProcessOutcome runProgramCapturingOutput(const std::string& absolutePath,
+                                                 const std::vector<std::string>& arguments) {
+    CapturedProcessOutcome outcome;
+    if (absolutePath.empty() || absolutePath.front() != '/') {
+        outcome.launchError = "not an absolute path: " + absolutePath;
+        return outcome;
+    }
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        outcome.launchError = std::strerror(errno);
+        return outcome;
+    }
+    auto argv = argumentVector(absolutePath, arguments);
+    char* envp[] = {nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, absolutePath.c_str(), &actions, nullptr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (error != 0) {
+        close(pipeFds[0]);
+        outcome.launchError = absolutePath + ": " + std::strerror(error);
+        return outcome;
+    }
+    outcome.started = true;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        outcome.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(pipeFds[0]);
+    outcome.exitStatus = waitForExit(pid);
+    return outcome;
 }
 
 } // namespace ventoral

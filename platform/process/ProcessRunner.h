@@ -34,4 +34,17 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
                                         const std::vector<std::string>& arguments,
                                         double timeoutSeconds, std::size_t outputLimit);
 
+struct CapturedProcessOutcome {
+    bool started = false;
+    std::string launchError; // why it could not start
+    int exitStatus = -1;
+    std::string output; // standard output and standard error, as they came
+};
+
+// Runs a program by absolute path with an empty environment, both output streams into one
+// pipe, read to the end; then waits for it. No time limit: callers that need one wait for it
+// on another thread.
+CapturedProcessOutcome runProgramCapturingOutput(const std::string& absolutePath,
+                                                 const std::vector<std::string>& arguments);
+
 } // namespace ventoral

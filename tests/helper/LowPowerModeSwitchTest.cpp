@@ -1,4 +1,4 @@
-#include "helper/lowpower/LowPowerModeSwitch.h"
+#include "platform/power/LowPowerModeSwitch.h"
 
 #include "tests/support/FakeProfileDaemon.h"
 #include "tests/support/PrivateBus.h"

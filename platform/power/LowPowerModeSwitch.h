@@ -17,8 +17,11 @@ public:
     // True when the profile was set and reads back as set.
     bool setLowPowerMode(bool enabled);
 
-private:
+    // Through the profile daemon only: none when no daemon owns its name, else whether the
+    // switch was made (a user may be allowed to switch without any elevation).
     std::optional<bool> setThroughDaemon(bool enabled);
+
+private:
     bool setPlatformProfile(bool enabled);
 
     std::string sysfsRoot_;
