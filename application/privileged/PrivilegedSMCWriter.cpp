@@ -168,6 +168,27 @@ bool PrivilegedSMCWriter::isHelperOwnedByRoot(const std::string& path) {
 }
 
 DaemonStatus PrivilegedSMCWriter::daemonStatus() const {
+    // Asking systemd starts a process; fan writes ask often, so an answer is kept briefly.
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard guard(statusLock_);
+        if (cachedStatus_ && now - cachedStatusAt_ < std::chrono::seconds(2)) {
+            return *cachedStatus_;
+        }
+    }
+    DaemonStatus status = readDaemonStatus();
+    std::lock_guard guard(statusLock_);
+    cachedStatus_ = status;
+    cachedStatusAt_ = now;
+    return status;
+}
+
+void PrivilegedSMCWriter::forgetDaemonStatus() {
+    std::lock_guard guard(statusLock_);
+    cachedStatus_.reset();
+}
+
+DaemonStatus PrivilegedSMCWriter::readDaemonStatus() const {
     auto run = runProgramCapturingOutput(systemctlPath(), {"is-enabled", daemonUnitName});
     if (!run.started) {
         return DaemonStatus::notFound;
@@ -184,10 +205,12 @@ DaemonStatus PrivilegedSMCWriter::daemonStatus() const {
 }
 
 void PrivilegedSMCWriter::registerDaemon() {
+    forgetDaemonStatus();
     if (daemonStatus() == DaemonStatus::enabled) {
         return; // the installer enabled it as root; asking again would prompt for nothing
     }
     auto run = runProgramCapturingOutput(systemctlPath(), {"enable", "--now", daemonUnitName});
+    forgetDaemonStatus();
     if (!run.started || run.exitStatus != 0) {
         throw SMCError::writeFailed(run.started ? trimmed(run.output) : run.launchError);
     }
@@ -195,6 +218,7 @@ void PrivilegedSMCWriter::registerDaemon() {
 
 void PrivilegedSMCWriter::unregisterDaemon() {
     auto run = runProgramCapturingOutput(systemctlPath(), {"disable", "--now", daemonUnitName});
+    forgetDaemonStatus();
     if (!run.started || run.exitStatus != 0) {
         throw SMCError::writeFailed(run.started ? trimmed(run.output) : run.launchError);
     }
@@ -589,6 +613,7 @@ void PrivilegedSMCWriter::runElevated(std::string shellCommand, bool registerAft
             std::lock_guard guard(self->connectionLock_);
             self->xpcUnavailableForSession_ = false;
         }
+        self->forgetDaemonStatus(); // the install changed what is there
         if (!registerAfter) {
             self->complete(std::move(completion), std::nullopt);
             return;

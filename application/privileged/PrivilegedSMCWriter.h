@@ -7,6 +7,7 @@
 #include "core/smc/SMCService.h"
 #include "platform/power/PowerProfiles.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -126,6 +127,8 @@ private:
     using BusCall = std::function<std::tuple<bool, std::string>(HelperClient&)>;
 
     bool shouldAttemptXPC() const;
+    DaemonStatus readDaemonStatus() const;
+    void forgetDaemonStatus();
     BusReply callDaemon(const BusCall& call);
     void routeThroughDaemon(BusCall call, std::vector<std::string> helperArguments,
                             const char* defaultFailure, WriteCompletion completion);
@@ -139,6 +142,9 @@ private:
     std::unique_ptr<sdbus::IConnection> xpcConnection_;
     std::unique_ptr<HelperClient> client_;
     bool xpcUnavailableForSession_ = false;
+    mutable std::mutex statusLock_;
+    mutable std::optional<DaemonStatus> cachedStatus_;
+    mutable std::chrono::steady_clock::time_point cachedStatusAt_;
     // Last: torn down first, so no job outlives what it uses.
     SerialQueue busQueue_{"com.tesvane.smcwriter.bus"};
     SerialQueue writerQueue_{"com.tesvane.smcwriter.serial"};
