@@ -1,5 +1,6 @@
 #pragma once
 
+#include "application/privileged/FanWriter.h"
 #include "application/privileged/PrivilegedWriteMode.h"
 #include "core/common/SerialQueue.h"
 #include "core/power/PowerPlatform.h"
@@ -35,10 +36,6 @@ inline constexpr const char* lowPowerModeFailed =
     "it";
 } // namespace PrivilegedWriterText
 
-// Success (none) or the error a write ended with.
-using WriteResult = std::optional<SMCError>;
-using WriteCompletion = std::function<void(WriteResult)>;
-
 // The outcome of one shell command run as root after asking the user.
 struct ElevationOutcome {
     enum class Kind { succeeded, failed, unavailable };
@@ -71,11 +68,12 @@ struct PrivilegedWriterPlatform {
 
 // Carries each fan write to the hardware by the best route available: directly as root,
 // through the helper daemon on the system bus, or by running the helper.
-class PrivilegedSMCWriter : public std::enable_shared_from_this<PrivilegedSMCWriter> {
+class PrivilegedSMCWriter : public FanWriter,
+                            public std::enable_shared_from_this<PrivilegedSMCWriter> {
 public:
     static std::shared_ptr<PrivilegedSMCWriter> make(PrivilegedWriterPlatform platform);
     static PrivilegedSMCWriter& shared();
-    ~PrivilegedSMCWriter();
+    ~PrivilegedSMCWriter() override;
 
     static constexpr const char* machServiceName = "com.tesvane.smchelper";
     static constexpr const char* daemonUnitName = "com.tesvane.smchelper.service";
@@ -90,15 +88,15 @@ public:
     DaemonStatus daemonStatus() const;
     void registerDaemon();   // throws SMCError
     void unregisterDaemon(); // throws SMCError
-    PrivilegedWriteMode checkPrivilegeStatus() const;
+    PrivilegedWriteMode checkPrivilegeStatus() const override;
     bool canControlHardware() const;
     static bool isHelperSetuid(const std::string& path);
     static bool isHelperOwnedByRoot(const std::string& path);
 
-    void setFanRPM(std::int64_t index, float rpm, WriteCompletion completion);
-    void setFanMode(std::int64_t index, FanMode mode, WriteCompletion completion);
-    void restoreAllFansToAuto(WriteCompletion completion);
-    void restoreAllFansToAutoSynchronously(double timeoutSeconds);
+    void setFanRPM(std::int64_t index, float rpm, WriteCompletion completion) override;
+    void setFanMode(std::int64_t index, FanMode mode, WriteCompletion completion) override;
+    void restoreAllFansToAuto(WriteCompletion completion) override;
+    void restoreAllFansToAutoSynchronously(double timeoutSeconds) override;
 
     std::optional<std::string> resolveBundledOrBuildHelperPath() const;
     std::optional<std::string> resolveHelperBinaryPath() const;
@@ -106,8 +104,8 @@ public:
     WriteResult executeHelperProcessSynchronously(const std::string& resolvedPath, bool isSetuid,
                                                   const std::vector<std::string>& arguments);
     void runDirectHelperCommand(std::vector<std::string> arguments, WriteCompletion completion);
-    void authorize(WriteCompletion completion);
-    void setLowPowerMode(bool enabled, WriteCompletion completion);
+    void authorize(WriteCompletion completion) override;
+    void setLowPowerMode(bool enabled, WriteCompletion completion) override;
     void runElevatedLowPowerModeFallback(const std::string& argVal, WriteCompletion completion);
 
     bool xpcUnavailableForSession() const;

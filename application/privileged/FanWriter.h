@@ -1,0 +1,30 @@
+#pragma once
+
+#include "application/privileged/PrivilegedWriteMode.h"
+#include "core/smc/SMCError.h"
+#include "core/telemetry/FanInfo.h"
+
+#include <functional>
+#include <optional>
+
+namespace ventoral {
+
+// Success (none) or the error a write ended with.
+using WriteResult = std::optional<SMCError>;
+using WriteCompletion = std::function<void(WriteResult)>;
+
+// What the engine needs of the privileged writer; the one real implementation is
+// PrivilegedSMCWriter, and tests drive the engine with a fake.
+class FanWriter {
+public:
+    virtual ~FanWriter() = default;
+    virtual PrivilegedWriteMode checkPrivilegeStatus() const = 0;
+    virtual void setFanRPM(std::int64_t index, float rpm, WriteCompletion completion) = 0;
+    virtual void setFanMode(std::int64_t index, FanMode mode, WriteCompletion completion) = 0;
+    virtual void restoreAllFansToAuto(WriteCompletion completion) = 0;
+    virtual void restoreAllFansToAutoSynchronously(double timeoutSeconds) = 0;
+    virtual void authorize(WriteCompletion completion) = 0;
+    virtual void setLowPowerMode(bool enabled, WriteCompletion completion) = 0;
+};
+
+} // namespace ventoral

@@ -1,0 +1,366 @@
+#include "application/engine/FanViewModel.h"
+
+#include "core/common/DefaultsStore.h"
+#include "platform/smc/EmulatedSmcTransport.h"
+
+#include <QLocale>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace ventoral {
+namespace {
+
+using namespace std::chrono_literals;
+using Key = EmulatedSmcTransport::Key;
+using Selection = ActivePresetSelection;
+
+Key number(const std::string& type, double value, bool writable = false) {
+    std::size_t size = type == "flt " ? 4 : type == "ui8 " ? 1 : 2;
+    return {type, EmulatedSmcTransport::encodeNumber(value, type, size), writable, false, 0};
+}
+
+class FakeWriter final : public FanWriter {
+public:
+    PrivilegedWriteMode status = PrivilegedWriteMode::privilegedHelper;
+    std::vector<std::string> calls;
+    PrivilegedWriteMode checkPrivilegeStatus() const override { return status; }
+    void setFanRPM(std::int64_t index, float rpm, WriteCompletion done) override {
+        calls.push_back("rpm " + std::to_string(index) + " " + std::to_string(int(rpm)));
+        done(std::nullopt);
+    }
+    void setFanMode(std::int64_t index, FanMode mode, WriteCompletion done) override {
+        calls.push_back("mode " + std::to_string(index) + " " +
+                        std::to_string(static_cast<int>(mode)));
+        done(std::nullopt);
+    }
+    void restoreAllFansToAuto(WriteCompletion done) override { done(std::nullopt); }
+    void restoreAllFansToAutoSynchronously(double) override {}
+    void authorize(WriteCompletion done) override { done(std::nullopt); }
+    void setLowPowerMode(bool, WriteCompletion done) override { done(std::nullopt); }
+};
+
+// A curve from 30 % at 40 °C to 70 % at 90 °C on the CPU average.
+CustomCurvePreset testCurve() {
+    return CustomCurvePreset(
+        Uuid::random(), "Test", TargetSensorBinding::cpuAverage,
+        {CurveControlPoint(Uuid::random(), 40, 30), CurveControlPoint(Uuid::random(), 90, 70)},
+        true);
+}
+
+struct Sources final : PowerSourceProvider {
+    std::optional<std::vector<LooseDictionary>> powerSourceDescriptions() override {
+        return descriptions;
+    }
+    std::optional<LooseDictionary> externalAdapterDetails() override { return std::nullopt; }
+    LooseDictionary batteryRegistry() override { return {}; }
+    std::optional<std::vector<LooseDictionary>> descriptions;
+};
+
+// An engine over an emulated two-fan machine (fan 0: 1200–6000, fan 1: 1000–5000), a fake
+// writer, a power service over fake sources and a clock the test moves.
+struct Rig {
+    explicit Rig(int fanCount = 2, bool autoStart = true) {
+        std::map<std::string, Key> keys{
+            {"FNum", number("ui8 ", fanCount)},   {"F0Ac", number("flt ", 2150)},
+            {"F0Mn", number("flt ", 1200)},       {"F0Mx", number("flt ", 6000)},
+            {"F0Tg", number("flt ", 2150, true)}, {"F0Md", number("ui8 ", 0, true)},
+            {"F1Ac", number("flt ", 2150)},       {"F1Mn", number("flt ", 1000)},
+            {"F1Mx", number("flt ", 5000)},       {"F1Tg", number("flt ", 2150, true)},
+            {"F1Md", number("ui8 ", 0, true)},    {"TC0P", number("flt ", 61.6)},
+            {"PSTR", number("flt ", 14)}};
+        auto t = std::make_unique<EmulatedSmcTransport>(keys, true);
+        transport = t.get();
+        smc = std::make_unique<SMCService>(std::move(t), nullptr, [this] { return clock; });
+        SimulationHost host;
+        host.now = [this] { return clock; };
+        sim = std::make_unique<FanSimulationService>(host);
+        PowerBatteryPlatform p;
+        p.powerSources = sources;
+        p.readPowerSensors = [this] { return smc->readPowerAndBatterySensors(); };
+        p.readSystemPowerScalar = [this] { return systemWatts; };
+        p.now = [this] { return clock; };
+        power = PowerBatteryService::make(p);
+        presets = std::make_unique<FanPresetManager>(store);
+        FanViewModelCollaborators c{*smc,
+                                    *sim,
+                                    *power,
+                                    *presets,
+                                    writer,
+                                    [this] { return clock; },
+                                    [] { return 100.0; },
+                                    [] { return false; },
+                                    [] { return 2.0; }};
+        engine = std::make_unique<FanViewModel>(std::move(c), autoStart);
+    }
+    void set(const std::string& key, double value) {
+        auto k = transport->key(key);
+        transport->setKey(key, number(k->type, value, k->writable));
+    }
+    void noLiveMenuBarValues() {
+        MenuBarDisplaySettings quiet;
+        quiet.showCPUTemp = false;
+        engine->updateMenuBarSettings(quiet);
+    }
+
+    TimePoint clock = TimePoint(1'800'000'000s);
+    std::optional<double> systemWatts = 14;
+    EmulatedSmcTransport* transport = nullptr;
+    std::unique_ptr<SMCService> smc;
+    std::unique_ptr<FanSimulationService> sim;
+    std::shared_ptr<Sources> sources = std::make_shared<Sources>();
+    std::shared_ptr<PowerBatteryService> power;
+    std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
+    std::unique_ptr<FanPresetManager> presets;
+    FakeWriter writer;
+    std::unique_ptr<FanViewModel> engine;
+};
+
+TEST(FanViewModelLoop, IntervalRule) {
+    Rig simulated(0);
+    EXPECT_TRUE(simulated.engine->isSimulatedMode());
+    EXPECT_EQ(simulated.engine->privilegeStatus(), PrivilegedWriteMode::simulationOnly);
+    EXPECT_TRUE(simulated.engine->isAuthorized());
+    simulated.noLiveMenuBarValues();
+    EXPECT_EQ(simulated.engine->scheduledInterval(), 3.5);
+
+    Rig real;
+    EXPECT_FALSE(real.engine->isSimulatedMode());
+    EXPECT_EQ(real.engine->scheduledInterval(), 3.5); // the initial settings show the CPU
+    real.noLiveMenuBarValues();
+    EXPECT_EQ(real.engine->scheduledInterval(), 6.0);
+    EXPECT_EQ(real.engine->timerTolerance(), 1.5);
+    ASSERT_TRUE(real.engine->timer());
+    EXPECT_EQ(real.engine->timer()->interval(), 6000);
+    real.engine->selectPreset(Selection::builtin(BuiltinPresetType::silent));
+    EXPECT_EQ(real.engine->scheduledInterval(), 3.5);
+    real.engine->selectPreset(Selection::builtin(BuiltinPresetType::automatic));
+
+    QSignalSpy fans(real.engine.get(), &FanViewModel::fansChanged);
+    real.set("F0Ac", 2500);
+    real.engine->setPopoverVisible(true); // one full poll at once
+    EXPECT_EQ(fans.count(), 1);
+    EXPECT_EQ(real.engine->scheduledInterval(), 2.0);
+    real.engine->setPopoverBatteryDetailsVisible(true);
+    EXPECT_TRUE(real.engine->needsTopEnergyApps());
+    real.engine->setPopoverVisible(false);
+    EXPECT_FALSE(real.engine->isPopoverShowingBatteryDetails());
+    EXPECT_EQ(real.engine->scheduledInterval(), 6.0);
+
+    QTimer* before = real.engine->timer();
+    real.engine->rescheduleTimerIfNeeded();
+    EXPECT_EQ(real.engine->timer(), before); // nothing to change: the same timer
+    real.engine->stopTelemetry();
+    EXPECT_EQ(real.engine->scheduledInterval(), 0);
+    EXPECT_EQ(real.engine->timer(), nullptr);
+}
+
+TEST(FanViewModelLoop, PowerHistory) {
+    Rig rig;
+    rig.engine->setDashboardVisible(true); // every poll full
+    const std::size_t start = rig.engine->powerHistory().size();
+    for (int i = 0; i < 70; ++i) {
+        rig.clock += 2s;
+        rig.engine->telemetryTick();
+    }
+    ASSERT_EQ(rig.engine->powerHistory().size(), 60u);
+    EXPECT_GT(start, 0u);
+    EXPECT_EQ(rig.engine->powerHistory().back().systemWatts, 14);
+    EXPECT_EQ(rig.engine->powerHistory().front().timestamp, rig.clock - 2s * 59);
+
+    Rig quiet;
+    quiet.transport->removeKey("PSTR");
+    // On external power with no adapter reading: no system, adapter or battery figure at all.
+    quiet.sources->descriptions =
+        std::vector<LooseDictionary>{{{"Power Source State", "AC Power"}}};
+    quiet.engine->setDashboardVisible(true);
+    const std::size_t before = quiet.engine->powerHistory().size();
+    quiet.engine->pollTelemetry(true);
+    EXPECT_EQ(quiet.engine->powerHistory().size(), before); // nothing to record
+}
+
+TEST(FanViewModelLoop, LightPollPublishesOnlyChanges) {
+    Rig rig;
+    MenuBarDisplaySettings settings;
+    settings.showCPUTemp = false;
+    settings.showPowerWatts = true;
+    rig.engine->updateMenuBarSettings(settings);
+    QSignalSpy fans(rig.engine.get(), &FanViewModel::fansChanged);
+    QSignalSpy battery(rig.engine.get(), &FanViewModel::batteryStateChanged);
+    QSignalSpy power(rig.engine.get(), &FanViewModel::powerTelemetryChanged);
+    QSignalSpy sensors(rig.engine.get(), &FanViewModel::sensorsChanged);
+    rig.engine->pollTelemetry(false);
+    EXPECT_EQ(fans.count() + battery.count() + power.count(), 0);
+    rig.systemWatts = 20;
+    auto before = rig.engine->powerTelemetry();
+    rig.engine->pollTelemetry(false);
+    EXPECT_EQ(power.count(), 1);
+    EXPECT_EQ(fans.count() + battery.count() + sensors.count(), 0);
+    before.systemWatts = 20;
+    EXPECT_EQ(rig.engine->powerTelemetry(), before); // that field alone
+}
+
+TEST(FanViewModelLoop, PrivilegeRecheckAuthorizes) {
+    Rig rig;
+    rig.writer.status = PrivilegedWriteMode::unauthorized;
+    rig.engine->checkHardware();
+    EXPECT_FALSE(rig.engine->isAuthorized());
+    rig.writer.status = PrivilegedWriteMode::xpcDaemon;
+    rig.engine->telemetryTick();
+    EXPECT_TRUE(rig.engine->isAuthorized());
+    EXPECT_EQ(rig.engine->privilegeStatus(), PrivilegedWriteMode::xpcDaemon);
+}
+
+TEST(FanViewModelWatchdog, Cases) {
+    struct Case {
+        const char* name;
+        Selection selection;
+        bool authorized;
+        double celsius;
+        double fan0RPM, fan1RPM; // ranges 1200–6000 and 1000–5000
+        bool trips;
+    };
+    const CustomCurvePreset curve = testCurve();
+    const Selection custom = Selection::custom(curve.id);
+    const Case cases[] = {
+        {"curve at 95.0, fans at half", custom, true, 95.0, 3600, 3000, true},
+        {"curve at 94.9", custom, true, 94.9, 3600, 3000, false},
+        {"fans already high", custom, true, 97, 5300, 4400, false},
+        {"one fan not high", custom, true, 97, 5300, 3000, true},
+        {"Max, authorized", Selection::builtin(BuiltinPresetType::max), true, 97, 3000, 3000,
+         false},
+        {"Max, unauthorized", Selection::builtin(BuiltinPresetType::max), false, 97, 3000, 3000,
+         true},
+        {"Auto", Selection::builtin(BuiltinPresetType::automatic), true, 99, 3000, 3000, false},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine->saveCustomPreset(curve);
+        rig.writer.status = c.authorized ? PrivilegedWriteMode::privilegedHelper
+                                         : PrivilegedWriteMode::unauthorized;
+        rig.engine->checkHardware();
+        rig.engine->selectPreset(c.selection);
+        rig.set("F0Ac", c.fan0RPM);
+        rig.set("F1Ac", c.fan1RPM);
+        rig.set("TC0P", c.celsius);
+        rig.engine->pollTelemetry(true);
+        EXPECT_EQ(rig.engine->isSafetyTripped(), c.trips) << c.name;
+        if (c.trips) {
+            EXPECT_EQ(rig.engine->activeSelection(),
+                      Selection::builtin(BuiltinPresetType::automatic));
+        }
+    }
+    Rig rig;
+    rig.engine->saveCustomPreset(curve);
+    rig.engine->selectPreset(custom);
+    rig.set("TC0P", 95.0);
+    rig.engine->pollTelemetry(true);
+    EXPECT_EQ(rig.engine->safetyMessage(),
+              "Thermal Watchdog: CPU hit 95.0\u00B0C! Restoring Auto cooling.");
+    rig.set("TC0P", 90);
+    rig.engine->pollTelemetry(true);
+    EXPECT_TRUE(rig.engine->isSafetyTripped()); // hysteresis
+    rig.set("TC0P", 87.9);
+    rig.engine->pollTelemetry(true);
+    EXPECT_FALSE(rig.engine->isSafetyTripped());
+    EXPECT_EQ(rig.engine->safetyMessage(), std::nullopt);
+}
+
+TEST(FanViewModelManual, SpeedsAndLinking) {
+    Rig rig;
+    rig.engine->setManualRPM(0, 9000);
+    EXPECT_EQ(rig.engine->manualRPM().at(0), 6000);
+    EXPECT_EQ(rig.engine->manualRPM().at(1), 5000);
+    EXPECT_EQ(rig.engine->activeSelection(), Selection::manualFixed());
+    EXPECT_EQ(rig.writer.calls.back(), "rpm 1 5000"); // written at once
+    rig.engine->setManualRPM(0, 3600);
+    EXPECT_EQ(rig.engine->manualRPM().at(0), 3600);
+    EXPECT_EQ(rig.engine->manualRPM().at(1), 3000);
+    EXPECT_EQ(rig.presets->savedManualRPM().at(1), 3000);
+    auto before = rig.engine->manualRPM();
+    rig.engine->setManualRPM(0, std::nanf(""));
+    EXPECT_EQ(rig.engine->manualRPM(), before);
+    rig.engine->toggleLinkedManualControl();
+    rig.engine->setManualRPM(0, 2000);
+    EXPECT_EQ(rig.engine->manualRPM().at(1), 3000); // unlinked: fan 1 stays
+
+    FanInfo pinned;
+    pinned.id = 7;
+    pinned.minRPM = 1200;
+    pinned.maxRPM = 1200;
+    pinned.currentRPM = 1500;
+    Rig automatic;
+    EXPECT_EQ(automatic.engine->sliderRPM(pinned), 1201);
+    pinned.currentRPM = 1100;
+    EXPECT_EQ(automatic.engine->sliderRPM(pinned), 1200);
+}
+
+TEST(FanViewModelManual, SelectingACurveReadsTemperaturesFirst) {
+    Rig rig;
+    rig.noLiveMenuBarValues(); // light polls under Auto read no temperatures
+    rig.engine->pollTelemetry(false);
+    ASSERT_TRUE(rig.engine->latestSnapshot());
+    EXPECT_TRUE(rig.engine->latestSnapshot()->sensors.empty());
+    rig.set("TC0P", 80);
+    const CustomCurvePreset curve = testCurve();
+    rig.engine->saveCustomPreset(curve);
+    rig.engine->selectPreset(Selection::custom(curve.id));
+    EXPECT_FALSE(rig.engine->latestSnapshot()->sensors.empty());
+    EXPECT_NEAR(rig.engine->cpuTemperature(), 80, 1e-4);
+}
+
+TEST(FanViewModelRules, SimulatedFansFollowEveryPresetKind) {
+    Rig rig(0);
+    rig.engine->selectPreset(Selection::builtin(BuiltinPresetType::max));
+    for (const FanInfo& fan : rig.sim->readFans()) {
+        EXPECT_EQ(fan.mode, FanMode::manual);
+        EXPECT_EQ(fan.targetRPM, fan.maxRPM);
+    }
+    rig.engine->selectPreset(Selection::builtin(BuiltinPresetType::automatic));
+    for (const FanInfo& fan : rig.sim->readFans()) {
+        EXPECT_EQ(fan.mode, FanMode::automatic);
+    }
+    rig.engine->setManualRPM(0, 3000);
+    EXPECT_EQ(rig.sim->readFans()[0].targetRPM, 3000);
+    for (int i = 0; i < 20; ++i) {
+        rig.clock += 1s;
+        rig.engine->telemetryTick();
+    }
+    EXPECT_GT(rig.engine->fans()[0].currentRPM, 2000); // the simulated fan ramps to it
+}
+
+TEST(FanViewModelReadouts, AveragesLabelAndImage) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    Rig rig;
+    MenuBarDisplaySettings settings;
+    settings.showRPM = true;
+    rig.set("F0Ac", 3600); // 50 % of 1200–6000
+    rig.set("F1Ac", 3000); // 50 % of 1000–5000
+    rig.engine->updateMenuBarSettings(settings);
+    rig.engine->pollTelemetry(true);
+    EXPECT_EQ(rig.engine->averageFanPercentage(), 50);
+    EXPECT_EQ(rig.engine->menuBarLabelText(), "50% \u2022 3,300 RPM \u2022 62\u00B0C");
+    settings = {};
+    settings.showIcon = false;
+    settings.showPercentage = false;
+    settings.showCPUTemp = false;
+    rig.engine->updateMenuBarSettings(settings);
+    EXPECT_TRUE(rig.engine->menuBarSettings().showIcon); // never all off
+    EXPECT_EQ(rig.engine->menuBarLabelText(), "");
+    EXPECT_EQ(rig.engine->menuBarTrioKey(9.6, true).pointSize, 12);
+    EXPECT_EQ(rig.engine->menuBarTrioKey(16.4, true).pointSize, 16);
+    ASSERT_TRUE(rig.engine->menuBarTrioImage(22, false));
+
+    EXPECT_EQ(rig.engine->batteryTemperature(), 32.0); // no battery reading or sensor
+
+    Rig none;
+    none.transport->removeKey("FNum"); // the fans vanish
+    none.engine->pollTelemetry(true);
+    EXPECT_TRUE(none.engine->fans().empty());
+    EXPECT_EQ(none.engine->averageRPM(), 0);
+    EXPECT_EQ(none.engine->averageMinRPM(), 1200);
+    EXPECT_EQ(none.engine->averageMaxRPM(), 6500);
+    EXPECT_EQ(none.engine->averageFanPercentage(), 0);
+}
+
+} // namespace
+} // namespace ventoral
