@@ -56,6 +56,14 @@ struct Sources final : PowerSourceProvider {
     std::optional<std::vector<LooseDictionary>> descriptions;
 };
 
+struct Monitor final : PowerSourceMonitor {
+    std::function<void()> onChange;
+    bool start(std::function<void()> callback) override {
+        onChange = std::move(callback);
+        return true;
+    }
+};
+
 // An engine over an emulated two-fan machine (fan 0: 1200–6000, fan 1: 1000–5000), a fake
 // writer, a power service over fake sources and a clock the test moves.
 struct Rig {
@@ -76,6 +84,7 @@ struct Rig {
         sim = std::make_unique<FanSimulationService>(host);
         PowerBatteryPlatform p;
         p.powerSources = sources;
+        p.monitor = monitor;
         p.readPowerSensors = [this] { return smc->readPowerAndBatterySensors(); };
         p.readSystemPowerScalar = [this] { return systemWatts; };
         p.now = [this] { return clock; };
@@ -108,6 +117,7 @@ struct Rig {
     std::unique_ptr<SMCService> smc;
     std::unique_ptr<FanSimulationService> sim;
     std::shared_ptr<Sources> sources = std::make_shared<Sources>();
+    std::shared_ptr<Monitor> monitor = std::make_shared<Monitor>();
     std::shared_ptr<PowerBatteryService> power;
     std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
     std::unique_ptr<FanPresetManager> presets;
@@ -197,6 +207,27 @@ TEST(FanViewModelLoop, LightPollPublishesOnlyChanges) {
     EXPECT_EQ(fans.count() + battery.count() + sensors.count(), 0);
     before.systemWatts = 20;
     EXPECT_EQ(rig.engine->powerTelemetry(), before); // that field alone
+}
+
+TEST(FanViewModelLoop, PowerSourceChangesPollWhileRunningAndNotAfter) {
+    Rig rig;
+    ASSERT_TRUE(rig.monitor->onChange);
+    QSignalSpy battery(rig.engine.get(), &FanViewModel::batteryStateChanged);
+    rig.sources->descriptions = std::vector<LooseDictionary>{{{"Type", "InternalBattery"},
+                                                              {"Is Present", true},
+                                                              {"Power Source State", "AC Power"},
+                                                              {"Current Capacity", 40},
+                                                              {"Max Capacity", 100}}};
+    rig.monitor->onChange(); // no main-thread executor installed: it runs at once
+    EXPECT_EQ(battery.count(), 1);
+    EXPECT_EQ(rig.engine->batteryState().percentage, 40);
+    rig.engine->stopTelemetry();
+    rig.sources->descriptions->front().insert_or_assign("Current Capacity", 41);
+    rig.monitor->onChange();
+    EXPECT_EQ(battery.count(), 1); // stopped: ignored
+    auto callback = rig.monitor->onChange;
+    rig.engine.reset();
+    callback(); // the engine is gone: ignored, and no crash
 }
 
 TEST(FanViewModelLoop, PrivilegeRecheckAuthorizes) {

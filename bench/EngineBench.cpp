@@ -1,0 +1,97 @@
+// One engine tick, light and full, on the emulated two-fan machine and on a desktop fixture.
+#include "application/engine/FanViewModel.h"
+#include "core/common/DefaultsStore.h"
+#include "platform/hwmon/HwmonSmcTransport.h"
+#include "platform/smc/EmulatedSmcTransport.h"
+#include "tests/support/SysfsFixture.h"
+
+#include <QGuiApplication>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+
+namespace ventoral {
+namespace {
+
+class NoWriter final : public FanWriter {
+public:
+    PrivilegedWriteMode checkPrivilegeStatus() const override {
+        return PrivilegedWriteMode::privilegedHelper;
+    }
+    void setFanRPM(std::int64_t, float, WriteCompletion done) override { done(std::nullopt); }
+    void setFanMode(std::int64_t, FanMode, WriteCompletion done) override { done(std::nullopt); }
+    void restoreAllFansToAuto(WriteCompletion done) override { done(std::nullopt); }
+    void restoreAllFansToAutoSynchronously(double) override {}
+    void authorize(WriteCompletion done) override { done(std::nullopt); }
+    void setLowPowerMode(bool, WriteCompletion done) override { done(std::nullopt); }
+};
+
+struct Machine {
+    explicit Machine(std::unique_ptr<SmcTransport> transport)
+        : smc(std::move(transport)), sim(SimulationHost{}) {
+        PowerBatteryPlatform p;
+        p.readPowerSensors = [this] { return smc.readPowerAndBatterySensors(); };
+        p.now = systemWallClock();
+        power = PowerBatteryService::make(p);
+        FanViewModelCollaborators c{smc,     sim,     *power, presets, writer, systemWallClock(),
+                                    nullptr, nullptr, nullptr};
+        engine = std::make_unique<FanViewModel>(std::move(c), true);
+        engine->stopTelemetry(); // ticks are driven by the benchmark, not a timer
+        engine->startTelemetry();
+        engine->timer()->stop();
+    }
+    SMCService smc;
+    FanSimulationService sim;
+    std::shared_ptr<PowerBatteryService> power;
+    FanPresetManager presets{std::make_shared<InMemoryDefaultsStore>()};
+    NoWriter writer;
+    std::unique_ptr<FanViewModel> engine;
+};
+
+std::unique_ptr<SmcTransport> emulated() {
+    return EmulatedSmcTransport::fromProfileFile(
+        std::string(VENTORAL_SOURCE_DIR) + "/platform/smc/profiles/two-fan-laptop.json", true);
+}
+
+void tick(benchmark::State& state, Machine& m, bool full) {
+    m.engine->setDashboardVisible(full);
+    for (auto _ : state) {
+        m.engine->telemetryTick();
+    }
+}
+
+void EngineLightTickEmulated(benchmark::State& state) {
+    Machine m(emulated());
+    tick(state, m, false);
+}
+BENCHMARK(EngineLightTickEmulated)->Unit(benchmark::kMicrosecond);
+
+void EngineFullTickEmulated(benchmark::State& state) {
+    Machine m(emulated());
+    tick(state, m, true);
+}
+BENCHMARK(EngineFullTickEmulated)->Unit(benchmark::kMicrosecond);
+
+void EngineTicksDesktopFixture(benchmark::State& state) {
+    testing::SysfsFixture desktop;
+    testing::nct6775Desktop(desktop);
+    Machine m(std::make_unique<HwmonSmcTransport>(desktop.root(),
+                                                  FanControlMemory::folderFor(desktop.root())));
+    tick(state, m, state.range(0) != 0);
+}
+BENCHMARK(EngineTicksDesktopFixture)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"full"})
+    ->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace ventoral
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
