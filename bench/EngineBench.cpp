@@ -5,9 +5,7 @@
 #include "platform/smc/EmulatedSmcTransport.h"
 #include "tests/support/SysfsFixture.h"
 
-#include <QGuiApplication>
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 
 namespace ventoral {
 namespace {
@@ -86,12 +84,3 @@ BENCHMARK(EngineTicksDesktopFixture)
 
 } // namespace
 } // namespace ventoral
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

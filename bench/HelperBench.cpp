@@ -1,7 +1,7 @@
 // What one fan write costs through the helper: a whole "set-rpm" run, and one call to the
 // running daemon.
-#include "SMCHelperProtocolProxy.h"
 #include "core/helper/HelperProtocol.h"
+#include "helper/dbus/SMCHelperClient.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SysfsFixture.h"
@@ -30,15 +30,6 @@ void HelperCommandSetRPM(benchmark::State& state) {
 }
 BENCHMARK(HelperCommandSetRPM)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class HelperClient final : public sdbus::ProxyInterfaces<com::tesvane::SMCHelperProtocol_proxy> {
-public:
-    explicit HelperClient(sdbus::IConnection& connection)
-        : ProxyInterfaces(connection, HelperProtocol::busName, HelperProtocol::objectPath) {
-        registerProxy();
-    }
-    ~HelperClient() { unregisterProxy(); }
-};
-
 void HelperDaemonSetFanRPM(benchmark::State& state) {
     PrivateBus bus;
     SysfsFixture machine;
@@ -48,7 +39,7 @@ void HelperDaemonSetFanRPM(benchmark::State& state) {
                                                       {"VENTORAL_SMC_PROFILE", ""}});
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
     auto connection = sdbus::createSystemBusConnection();
-    HelperClient client(*connection);
+    SMCHelperClient client(*connection);
     bool up = waitUntil(
         [&] {
             try {

@@ -1,9 +1,7 @@
 // The Trio icon: what the status item pays per tick (a cache hit) and per change (a miss).
 #include "application/menubar/TrioMenuBarIconRenderer.h"
 
-#include <QGuiApplication>
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 
 namespace ventoral {
 namespace {
@@ -46,12 +44,3 @@ BENCHMARK(TrioCacheMiss22ptScale2)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace ventoral
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,7 +1,7 @@
 #include "application/privileged/PrivilegedSMCWriter.h"
 
-#include "SMCHelperProtocolProxy.h"
 #include "core/helper/HelperProtocol.h"
+#include "helper/dbus/SMCHelperClient.h"
 #include "platform/power/LowPowerModeSwitch.h"
 #include "platform/process/ProcessRunner.h"
 
@@ -15,16 +15,6 @@ namespace ventoral {
 
 namespace Text = PrivilegedWriterText;
 namespace Cmd = HelperProtocol::Command;
-
-class PrivilegedSMCWriter::HelperClient final
-    : public sdbus::ProxyInterfaces<com::tesvane::SMCHelperProtocol_proxy> {
-public:
-    explicit HelperClient(sdbus::IConnection& connection)
-        : ProxyInterfaces(connection, HelperProtocol::busName, HelperProtocol::objectPath) {
-        registerProxy();
-    }
-    ~HelperClient() { unregisterProxy(); }
-};
 
 namespace {
 
@@ -277,14 +267,14 @@ void PrivilegedSMCWriter::complete(WriteCompletion completion, WriteResult resul
 }
 
 PrivilegedSMCWriter::BusReply PrivilegedSMCWriter::callDaemon(const BusCall& call) {
-    HelperClient* client = nullptr;
+    SMCHelperClient* client = nullptr;
     {
         std::lock_guard guard(connectionLock_);
         if (!client_) {
             xpcConnection_ = platform_.systemBus ? platform_.systemBus() : nullptr;
             if (xpcConnection_) {
                 try {
-                    client_ = std::make_unique<HelperClient>(*xpcConnection_);
+                    client_ = std::make_unique<SMCHelperClient>(*xpcConnection_);
                 } catch (const sdbus::Error&) {
                     xpcConnection_.reset();
                 }
@@ -317,7 +307,7 @@ void PrivilegedSMCWriter::routeThroughDaemon(BusCall call, std::vector<std::stri
         BusReply reply = self->callDaemon(call);
         if (!reply.reached) {
             // The daemon cannot be reached: no more bus calls this session.
-            std::unique_ptr<HelperClient> dropped;
+            std::unique_ptr<SMCHelperClient> dropped;
             std::unique_ptr<sdbus::IConnection> droppedConnection;
             {
                 std::lock_guard guard(self->connectionLock_);
@@ -367,7 +357,7 @@ void PrivilegedSMCWriter::setFanRPM(std::int64_t index, float rpm, WriteCompleti
     std::vector<std::string> arguments{Cmd::setRPM, std::to_string(index), shortestSpeedText(rpm)};
     if (shouldAttemptXPC()) {
         routeThroughDaemon(
-            [index, rpm](HelperClient& client) { return client.SetFanRPM(index, rpm); },
+            [index, rpm](SMCHelperClient& client) { return client.SetFanRPM(index, rpm); },
             std::move(arguments), Text::xpcWriteFailed, std::move(completion));
         return;
     }
@@ -397,7 +387,7 @@ void PrivilegedSMCWriter::setFanMode(std::int64_t index, FanMode mode, WriteComp
     std::vector<std::string> arguments{Cmd::setMode, std::to_string(index), std::to_string(raw)};
     if (shouldAttemptXPC()) {
         routeThroughDaemon(
-            [index, raw](HelperClient& client) { return client.SetFanMode(index, raw); },
+            [index, raw](SMCHelperClient& client) { return client.SetFanMode(index, raw); },
             std::move(arguments), Text::xpcWriteFailed, std::move(completion));
         return;
     }
@@ -435,7 +425,7 @@ void PrivilegedSMCWriter::restoreAllFansToAuto(WriteCompletion completion) {
         return;
     }
     if (shouldAttemptXPC()) {
-        routeThroughDaemon([](HelperClient& client) { return client.ResetAllFansToAuto(); },
+        routeThroughDaemon([](SMCHelperClient& client) { return client.ResetAllFansToAuto(); },
                            {Cmd::resetAuto}, Text::resetFailed, std::move(completion));
         return;
     }
@@ -476,7 +466,7 @@ void PrivilegedSMCWriter::restoreAllFansToAutoSynchronously(double timeoutSecond
         busQueue_.async([weak, signal] {
             if (auto self = weak.lock()) {
                 (void)self->callDaemon(
-                    [](HelperClient& client) { return client.ResetAllFansToAuto(); });
+                    [](SMCHelperClient& client) { return client.ResetAllFansToAuto(); });
             }
             signal->fire();
         });
@@ -696,7 +686,7 @@ void PrivilegedSMCWriter::setLowPowerMode(bool enabled, WriteCompletion completi
                     if (!writer) {
                         return;
                     }
-                    BusReply reply = writer->callDaemon([enabled](HelperClient& client) {
+                    BusReply reply = writer->callDaemon([enabled](SMCHelperClient& client) {
                         return client.SetLowPowerMode(enabled);
                     });
                     if (!reply.reached) {

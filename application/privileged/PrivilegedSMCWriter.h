@@ -19,6 +19,8 @@
 
 namespace ventoral {
 
+class SMCHelperClient;
+
 // Every text the writer reports.
 namespace PrivilegedWriterText {
 inline constexpr const char* invalidFanOrRPM = "Invalid fan index or RPM value";
@@ -121,8 +123,7 @@ private:
         bool success = false;
         std::string message;
     };
-    class HelperClient;
-    using BusCall = std::function<std::tuple<bool, std::string>(HelperClient&)>;
+    using BusCall = std::function<std::tuple<bool, std::string>(SMCHelperClient&)>;
 
     bool shouldAttemptXPC() const;
     DaemonStatus readDaemonStatus() const;
@@ -138,7 +139,7 @@ private:
     PrivilegedWriterPlatform platform_;
     mutable std::mutex connectionLock_;
     std::unique_ptr<sdbus::IConnection> xpcConnection_;
-    std::unique_ptr<HelperClient> client_;
+    std::unique_ptr<SMCHelperClient> client_;
     bool xpcUnavailableForSession_ = false;
     mutable std::mutex statusLock_;
     mutable std::optional<DaemonStatus> cachedStatus_;

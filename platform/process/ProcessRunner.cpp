@@ -49,6 +49,51 @@ void endChild(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
+// A child whose standard output (and, when asked, standard error) is the write end of a
+// pipe; standard input is the null device. The read end comes back in `readFd`.
+struct PipedChild {
+    pid_t pid = -1;
+    int readFd = -1;
+    std::string error;
+};
+
+PipedChild spawnPiped(const std::string& absolutePath, const std::vector<std::string>& arguments,
+                      bool errorsToo) {
+    PipedChild child;
+    if (absolutePath.empty() || absolutePath.front() != '/') {
+        child.error = "not an absolute path: " + absolutePath;
+        return child;
+    }
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        child.error = std::strerror(errno);
+        return child;
+    }
+    auto argv = argumentVector(absolutePath, arguments);
+    char* envp[] = {nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    if (errorsToo) {
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, absolutePath.c_str(), &actions, nullptr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (error != 0) {
+        close(pipeFds[0]);
+        child.error = absolutePath + ": " + std::strerror(error);
+        return child;
+    }
+    child.pid = pid;
+    child.readFd = pipeFds[0];
+    return child;
+}
+
 } // namespace
 
 ProcessOutcome runProgram(const std::string& absolutePath,
@@ -78,28 +123,11 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
                                         const std::vector<std::string>& arguments,
                                         double timeoutSeconds, std::size_t outputLimit) {
     BoundedProcessOutcome outcome;
-    if (absolutePath.empty() || absolutePath.front() != '/') {
+    PipedChild child = spawnPiped(absolutePath, arguments, false);
+    if (child.pid < 0) {
         return outcome;
     }
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return outcome;
-    }
-    auto argv = argumentVector(absolutePath, arguments);
-    char* envp[] = {nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int error = posix_spawn(&pid, absolutePath.c_str(), &actions, nullptr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (error != 0) {
-        close(pipeFds[0]);
-        return outcome;
-    }
+    const pid_t pid = child.pid;
     outcome.started = true;
 
     // Read while it runs, so a large report cannot fill the pipe and stall the child.
@@ -114,7 +142,7 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
             outcome.timedOut = true;
             break;
         }
-        pollfd fd{pipeFds[0], POLLIN, 0};
+        pollfd fd{child.readFd, POLLIN, 0};
         int ready = poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
         if (ready < 0 && errno != EINTR) {
             break;
@@ -122,7 +150,7 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
         if (ready <= 0) {
             continue;
         }
-        ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        ssize_t n = read(child.readFd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -135,7 +163,7 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
             break;
         }
     }
-    close(pipeFds[0]);
+    close(child.readFd);
     if (outcome.timedOut || outcome.outputTooLarge) {
         endChild(pid);
         return outcome;
@@ -163,35 +191,16 @@ BoundedProcessOutcome runProgramBounded(const std::string& absolutePath,
 CapturedProcessOutcome runProgramCapturingOutput(const std::string& absolutePath,
                                                  const std::vector<std::string>& arguments) {
     CapturedProcessOutcome outcome;
-    if (absolutePath.empty() || absolutePath.front() != '/') {
-        outcome.launchError = "not an absolute path: " + absolutePath;
+    PipedChild child = spawnPiped(absolutePath, arguments, true);
+    if (child.pid < 0) {
+        outcome.launchError = child.error;
         return outcome;
     }
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        outcome.launchError = std::strerror(errno);
-        return outcome;
-    }
-    auto argv = argumentVector(absolutePath, arguments);
-    char* envp[] = {nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-    pid_t pid = 0;
-    int error = posix_spawn(&pid, absolutePath.c_str(), &actions, nullptr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (error != 0) {
-        close(pipeFds[0]);
-        outcome.launchError = absolutePath + ": " + std::strerror(error);
-        return outcome;
-    }
+    const pid_t pid = child.pid;
     outcome.started = true;
     char buffer[4096];
     for (;;) {
-        ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        ssize_t n = read(child.readFd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -200,7 +209,7 @@ CapturedProcessOutcome runProgramCapturingOutput(const std::string& absolutePath
         }
         outcome.output.append(buffer, static_cast<std::size_t>(n));
     }
-    close(pipeFds[0]);
+    close(child.readFd);
     outcome.exitStatus = waitForExit(pid);
     return outcome;
 }

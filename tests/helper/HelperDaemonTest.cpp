@@ -1,7 +1,7 @@
 // The daemon on a private system bus, called through the proxy generated from the interface
 // declaration and through a generic client.
-#include "SMCHelperProtocolProxy.h"
 #include "core/helper/HelperProtocol.h"
+#include "helper/dbus/SMCHelperClient.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SysfsFixture.h"
 
@@ -17,15 +17,6 @@ namespace {
 
 using namespace ventoral::testing;
 
-class HelperClient final : public sdbus::ProxyInterfaces<com::tesvane::SMCHelperProtocol_proxy> {
-public:
-    explicit HelperClient(sdbus::IConnection& connection)
-        : ProxyInterfaces(connection, HelperProtocol::busName, HelperProtocol::objectPath) {
-        registerProxy();
-    }
-    ~HelperClient() { unregisterProxy(); }
-};
-
 class HelperDaemon : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -35,7 +26,7 @@ protected:
         nct6775Desktop(machine);
         daemon = startDaemon();
         connection = sdbus::createSystemBusConnection();
-        client = std::make_unique<HelperClient>(*connection);
+        client = std::make_unique<SMCHelperClient>(*connection);
         ASSERT_TRUE(waitUntil(
             [&] {
                 try {
@@ -61,7 +52,7 @@ protected:
     SysfsFixture machine;
     std::unique_ptr<BackgroundProcess> daemon;
     std::unique_ptr<sdbus::IConnection> connection;
-    std::unique_ptr<HelperClient> client;
+    std::unique_ptr<SMCHelperClient> client;
     const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";
 };
 
@@ -114,7 +105,7 @@ TEST_F(HelperDaemon, FailuresCarryOnlyTheFixedTexts) {
 TEST_F(HelperDaemon, SeveralClientsAtOnce) {
     auto hammer = [&](std::int64_t fan, int& failures) {
         auto own = sdbus::createSystemBusConnection();
-        HelperClient mine(*own);
+        SMCHelperClient mine(*own);
         for (int i = 0; i < 40; ++i) {
             // Ends on automatic.
             if (!std::get<0>(mine.SetFanMode(fan, (i + 1) % 2))) {
