@@ -1,10 +1,13 @@
 #include "application/engine/FanViewModel.h"
 
 #include "core/common/DefaultsStore.h"
+#include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/smc/EmulatedSmcTransport.h"
+#include "tests/support/SysfsFixture.h"
 
 #include <QLocale>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace ventoral {
@@ -357,6 +360,60 @@ TEST(FanViewModelRules, SimulatedFansFollowEveryPresetKind) {
         rig.engine->telemetryTick();
     }
     EXPECT_GT(rig.engine->fans()[0].currentRPM, 2000); // the simulated fan ramps to it
+}
+
+TEST(FanViewModelRules, EveryPresetKindReachesTheSimulatedFans) {
+    Rig rig(0);
+    const CustomCurvePreset curve = testCurve();
+    rig.engine->saveCustomPreset(curve);
+    std::vector<Selection> selections;
+    for (BuiltinPresetType type : allBuiltinPresetTypes) {
+        selections.push_back(Selection::builtin(type));
+    }
+    selections.push_back(Selection::custom(curve.id));
+    for (const Selection& selection : selections) {
+        rig.engine->selectPreset(selection);
+        const TelemetrySnapshot snapshot = *rig.engine->latestSnapshot();
+        const auto simulated = rig.sim->readFans();
+        ASSERT_EQ(simulated.size(), rig.engine->fans().size());
+        for (std::size_t i = 0; i < simulated.size(); ++i) {
+            const FanInfo& f = rig.engine->fans()[i];
+            auto want = rig.presets->evaluateTargetRPM(f, snapshot);
+            EXPECT_EQ(simulated[i].mode, want.mode) << selection.title();
+            if (want.mode == FanMode::manual) {
+                EXPECT_EQ(simulated[i].targetRPM,
+                          std::max(std::min(want.targetRPM, f.maxRPM), f.minRPM))
+                    << selection.title();
+            }
+        }
+    }
+}
+
+TEST(FanViewModelLoop, RunsOnAFixtureMachineAndTheTimerTicks) {
+    testing::SysfsFixture desktop;
+    testing::nct6775Desktop(desktop);
+    SMCService smc(std::make_unique<HwmonSmcTransport>(
+        desktop.root(), FanControlMemory::folderFor(desktop.root())));
+    FanSimulationService sim;
+    PowerBatteryPlatform p;
+    p.readPowerSensors = [&] { return smc.readPowerAndBatterySensors(); };
+    p.now = systemWallClock();
+    auto power = PowerBatteryService::make(p);
+    FanPresetManager presets(std::make_shared<InMemoryDefaultsStore>());
+    FakeWriter writer;
+    FanViewModelCollaborators c{smc,     sim,     *power, presets, writer, systemWallClock(),
+                                nullptr, nullptr, nullptr};
+    FanViewModel engine(std::move(c), true);
+    EXPECT_FALSE(engine.isSimulatedMode());
+    EXPECT_EQ(engine.hardwareFanCount(), 4);
+    EXPECT_EQ(engine.fans().size(), 4u);
+    EXPECT_NEAR(engine.cpuTemperature(), 48.25, 0.01); // Tctl
+
+    engine.setPopoverVisible(true); // every 2 s
+    desktop.write("devices/platform/nct6775.656/hwmon/hwmon2/fan1_input", "1500");
+    QSignalSpy fans(&engine, &FanViewModel::fansChanged);
+    EXPECT_TRUE(fans.wait(3000)); // the timer fired and the poll saw the change
+    EXPECT_EQ(engine.fans()[1].currentRPM, 1500);
 }
 
 TEST(FanViewModelReadouts, AveragesLabelAndImage) {

@@ -481,6 +481,10 @@ TEST(PowerBatteryService, EnergySamplingByEnergy) {
     list = rig.sample();
     EXPECT_TRUE(list.empty()); // 0.04 W is not listed
 
+    rig.advance(10s);
+    rig.process(12, 1, 1, "/usr/bin/player", 18.4); // counters that went backwards count nothing
+    EXPECT_TRUE(rig.sample().empty());
+
     rig.advance(40s); // a gap too long to compare across
     rig.process(12, 1, 9, "/usr/bin/player", 100);
     EXPECT_TRUE(rig.sample().empty());
