@@ -30,8 +30,7 @@ struct Machine {
         p.readPowerSensors = [this] { return smc.readPowerAndBatterySensors(); };
         p.now = systemWallClock();
         power = PowerBatteryService::make(p);
-        FanViewModelCollaborators c{smc,     sim,     *power, presets, writer, systemWallClock(),
-                                    nullptr, nullptr, nullptr};
+        FanViewModelCollaborators c(smc, sim, *power, presets, writer);
         engine = std::make_unique<FanViewModel>(std::move(c), true);
         engine->stopTelemetry(); // ticks are driven by the benchmark, not a timer
         engine->startTelemetry();

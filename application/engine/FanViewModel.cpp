@@ -5,6 +5,7 @@
 #include "core/common/MainThread.h"
 #include "core/power/PowerFormatters.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QMetaObject>
 #include <algorithm>
@@ -20,6 +21,11 @@ constexpr std::size_t historyLength = 60;
 constexpr double tripCelsius = 95.0;
 constexpr double rearmCelsius = 88.0;
 constexpr double fansHighFraction = 0.85;
+constexpr float dedupeTolerance = 15;
+constexpr double reassertAge = 3.0;
+constexpr float driftTolerance = 50;
+constexpr float pendingTolerance = 5;
+constexpr double terminationRestoreSeconds = 1.5;
 
 bool isAuto(const ActivePresetSelection& selection) {
     return selection == ActivePresetSelection::builtin(BuiltinPresetType::automatic);
@@ -52,6 +58,7 @@ FanViewModel::FanViewModel(FanViewModelCollaborators collaborators, bool autoSta
     menuBarSettings_ = initial;
     checkHardware();
     loadPresets();
+    setupTerminationObserver();
     if (autoStartTelemetry) {
         startTelemetry();
     } else {
@@ -61,6 +68,8 @@ FanViewModel::FanViewModel(FanViewModelCollaborators collaborators, bool autoSta
 
 FanViewModel::~FanViewModel() {
     *alive_ = false;
+    stopTelemetry();
+    QObject::disconnect(terminationObserver_);
 }
 
 BatteryStateSnapshot FanViewModel::initialBatteryState() {
@@ -399,37 +408,111 @@ void FanViewModel::evaluatePresetRules(bool userInitiated) {
             }
             continue;
         }
-        if (fanWriteStep_) {
-            fanWriteStep_(f, desired, target.mode, userInitiated);
-        } else {
-            defaultFanWrite(f, desired, target.mode);
-        }
+        writeFan(f, desired, target.mode, userInitiated);
     }
     publish_manualRPM(std::move(manual));
 }
 
-void FanViewModel::defaultFanWrite(const FanInfo& fan, float desired, FanMode mode) {
-    auto wanted = std::make_pair(mode == FanMode::manual ? desired : 0.0f, mode);
-    if (auto last = lastRequestedWrite_.find(fan.id);
-        last != lastRequestedWrite_.end() && last->second == wanted) {
+// The write pipeline.
+
+void FanViewModel::writeFan(const FanInfo& f, float desired, FanMode mode, bool userInitiated) {
+    if (!isAuthorized_ && sudoFallbackConfirmedUnavailable_) {
+        if (userInitiated && mode == FanMode::manual) {
+            publish_lastErrorMessage(std::string(EngineText::authorizationRequired));
+        }
         return;
     }
-    lastRequestedWrite_[fan.id] = wanted;
-    QPointer<FanViewModel> self(this);
-    std::weak_ptr<bool> alive = alive_;
-    const std::int64_t id = fan.id;
-    auto done = [self, alive, id](WriteResult result) {
-        if (alive.expired() || !self || !result) {
+    if (inFlightFanWrites_.count(f.id)) {
+        pendingFanWrites_[f.id] = {desired, mode, f.minRPM};
+        return;
+    }
+    if (auto last = lastWrittenState_.find(f.id);
+        last != lastWrittenState_.end() && last->second.mode == mode) {
+        const double age = std::chrono::duration<double>(now() - last->second.writtenAt).count();
+        bool write = false;
+        if (mode == FanMode::automatic) {
+            write = age > reassertAge && f.mode != FanMode::automatic;
+        } else {
+            const float change = std::fabs(last->second.rpm - desired);
+            write = (age > reassertAge && f.mode != FanMode::manual) ||
+                    (age > reassertAge && std::fabs(f.targetRPM - desired) >= driftTolerance) ||
+                    !(change < dedupeTolerance);
+        }
+        if (!write) {
+            pendingFanWrites_.erase(f.id);
             return;
         }
-        self->lastRequestedWrite_.erase(id); // try again on the next evaluation
-        self->publish_lastErrorMessage(std::string(result->what()));
+    }
+    inFlightFanWrites_.insert(f.id);
+    dispatchHardwareWrite(f.id, desired, mode, f.minRPM);
+}
+
+void FanViewModel::dispatchHardwareWrite(std::int64_t fanId, float rpm, FanMode mode,
+                                         float minRPM) {
+    QPointer<FanViewModel> self(this);
+    std::weak_ptr<bool> alive = alive_;
+    auto done = [self, alive, fanId, rpm, mode, minRPM](WriteResult result) {
+        // The writer may finish on any thread; the engine takes it up on its own.
+        postToMainThread([self, alive, fanId, rpm, mode, minRPM, result] {
+            if (!alive.expired() && self) {
+                self->completeWrite(fanId, rpm, mode, minRPM, result);
+            }
+        });
     };
     if (mode == FanMode::manual) {
-        collaborators_.writer.setFanRPM(fan.id, desired, done);
+        collaborators_.writer.setFanRPM(fanId, rpm, done);
     } else {
-        collaborators_.writer.setFanMode(fan.id, FanMode::automatic, done);
+        collaborators_.writer.setFanMode(fanId, FanMode::automatic, done);
     }
+}
+
+void FanViewModel::completeWrite(std::int64_t id, float rpm, FanMode mode, float minRPM,
+                                 const WriteResult& result) {
+    inFlightFanWrites_.erase(id);
+    if (result) {
+        pendingFanWrites_.erase(id);
+        handleWriteError(*result);
+        return;
+    }
+    sudoFallbackConfirmedUnavailable_ = false;
+    if (!isAuthorized_) {
+        publish_privilegeStatus(collaborators_.writer.checkPrivilegeStatus());
+        publish_isAuthorized(true);
+    }
+    const WrittenFanState stored{mode == FanMode::manual ? rpm : minRPM, mode, now()};
+    lastWrittenState_[id] = stored;
+    publish_lastErrorMessage(std::nullopt);
+    if (isSimulatedMode_) {
+        return;
+    }
+    auto pending = pendingFanWrites_.find(id);
+    if (pending == pendingFanWrites_.end()) {
+        return;
+    }
+    const PendingFanWrite wish = pending->second;
+    pendingFanWrites_.erase(pending);
+    if (wish.mode == stored.mode &&
+        (wish.mode == FanMode::automatic || std::fabs(stored.rpm - wish.rpm) < pendingTolerance)) {
+        return;
+    }
+    inFlightFanWrites_.insert(id);
+    dispatchHardwareWrite(id, wish.rpm, wish.mode, wish.minRPM);
+}
+
+void FanViewModel::handleWriteError(const SMCError& error) {
+    const std::string description = error.what();
+    const bool authorization = error.kind() == SMCError::Kind::privilegedRequired ||
+                               (error.kind() == SMCError::Kind::platform &&
+                                (description.find("password") != std::string::npos ||
+                                 description.find("privilege") != std::string::npos));
+    if (authorization) {
+        publish_isAuthorized(false);
+        publish_privilegeStatus(PrivilegedWriteMode::unauthorized);
+        sudoFallbackConfirmedUnavailable_ = true;
+        publish_lastErrorMessage(std::string(EngineText::authorizationRequired));
+        return;
+    }
+    publish_lastErrorMessage(description);
 }
 
 void FanViewModel::checkSafetyWatchdog() {
@@ -457,8 +540,8 @@ void FanViewModel::checkSafetyWatchdog() {
             return;
         }
         publish_isSafetyTripped(true);
-        publish_safetyMessage("Thermal Watchdog: CPU hit " + cformat("%.1f", cpuTemperature_) +
-                              "\u00B0C! Restoring Auto cooling.");
+        publish_safetyMessage(EngineText::safetyPrefix + cformat("%.1f", cpuTemperature_) +
+                              EngineText::safetySuffix);
         selectPreset(ActivePresetSelection::builtin(BuiltinPresetType::automatic));
     } else if (cpuTemperature_ < rearmCelsius && isSafetyTripped_) {
         publish_isSafetyTripped(false);
@@ -623,6 +706,159 @@ void FanViewModel::updateMenuBarSettings(MenuBarDisplaySettings settings) {
             pollTelemetry(false);
         }
         rescheduleTimerIfNeeded();
+    }
+}
+
+// Authorization, Low Power Mode, the simulation switch and termination.
+
+void FanViewModel::requestAuthorization() {
+    if (isAuthorizing_) {
+        return;
+    }
+    publish_isAuthorizing(true);
+    publish_lastErrorMessage(std::nullopt);
+    QPointer<FanViewModel> self(this);
+    std::weak_ptr<bool> alive = alive_;
+    collaborators_.writer.authorize([self, alive](WriteResult result) {
+        postToMainThread([self, alive, result] {
+            if (alive.expired() || !self) {
+                return;
+            }
+            FanWriter& writer = self->collaborators_.writer;
+            self->publish_isAuthorizing(false);
+            if (result) {
+                self->publish_privilegeStatus(writer.checkPrivilegeStatus());
+                self->publish_isAuthorized(writer.checkPrivilegeStatus() !=
+                                           PrivilegedWriteMode::unauthorized);
+                self->publish_lastErrorMessage(std::string(result->what()));
+                return;
+            }
+            self->sudoFallbackConfirmedUnavailable_ = false;
+            self->publish_privilegeStatus(writer.checkPrivilegeStatus());
+            self->publish_isAuthorized(writer.checkPrivilegeStatus() !=
+                                       PrivilegedWriteMode::unauthorized);
+            self->publish_lastErrorMessage(std::nullopt);
+            self->lastWrittenState_.clear(); // every fan is written again
+            self->evaluatePresetRules(true);
+        });
+    });
+}
+
+void FanViewModel::setBatteryLowPowerMode(bool enabled) {
+    BatteryStateSnapshot battery = batteryState_;
+    battery.isLowPowerMode = enabled;
+    publish_batteryState(std::move(battery));
+}
+
+void FanViewModel::setLowPowerMode(bool enabled) {
+    if (isTogglingLowPowerMode_) {
+        return;
+    }
+    const bool previous = batteryState_.isLowPowerMode;
+    setBatteryLowPowerMode(enabled);
+    publish_lastErrorMessage(std::nullopt);
+    if (isSimulatedMode_) {
+        collaborators_.sim.setLowPowerMode(enabled);
+        return;
+    }
+    publish_isTogglingLowPowerMode(true);
+    QPointer<FanViewModel> self(this);
+    std::weak_ptr<bool> alive = alive_;
+    collaborators_.writer.setLowPowerMode(enabled, [self, alive, previous](WriteResult result) {
+        postToMainThread([self, alive, previous, result] {
+            if (alive.expired() || !self) {
+                return;
+            }
+            self->publish_isTogglingLowPowerMode(false);
+            if (result) {
+                self->setBatteryLowPowerMode(previous);
+                self->publish_lastErrorMessage(std::string(result->what()));
+                return;
+            }
+            FanWriter& writer = self->collaborators_.writer;
+            self->publish_privilegeStatus(writer.checkPrivilegeStatus());
+            self->publish_isAuthorized(writer.checkPrivilegeStatus() !=
+                                       PrivilegedWriteMode::unauthorized);
+            if (self->collaborators_.isLowPowerModeEnabled) {
+                self->setBatteryLowPowerMode(self->collaborators_.isLowPowerModeEnabled());
+            }
+            self->pollTelemetry(self->isAnyUIVisible());
+        });
+    });
+}
+
+void FanViewModel::toggleLowPowerMode() {
+    setLowPowerMode(!batteryState_.isLowPowerMode);
+}
+
+void FanViewModel::toggleSimulationMode() {
+    if (!isSimulatedMode_ && isAuthorized_ && hardwareFanCount_ > 0 &&
+        std::any_of(lastWrittenState_.begin(), lastWrittenState_.end(),
+                    [](const auto& entry) { return entry.second.mode == FanMode::manual; })) {
+        collaborators_.writer.restoreAllFansToAuto(nullptr);
+    }
+    publish_isSimulatedMode(!isSimulatedMode_);
+    if (isSimulatedMode_) {
+        publish_privilegeStatus(PrivilegedWriteMode::simulationOnly);
+        publish_isAuthorized(true);
+        publish_lastErrorMessage(std::nullopt);
+    } else {
+        FanWriter& writer = collaborators_.writer;
+        publish_privilegeStatus(writer.checkPrivilegeStatus());
+        publish_isAuthorized(writer.checkPrivilegeStatus() != PrivilegedWriteMode::unauthorized);
+    }
+    inFlightFanWrites_.clear();
+    pendingFanWrites_.clear();
+    lastWrittenState_.clear();
+    publish_manualRPM({});
+    publish_powerHistory({});
+    pollTelemetry(false);
+    evaluatePresetRules(false);
+}
+
+void FanViewModel::clearError() {
+    publish_lastErrorMessage(std::nullopt);
+}
+
+void FanViewModel::powerStateChanged(bool isLowPowerMode) {
+    if (!isSimulatedMode_) {
+        setBatteryLowPowerMode(isLowPowerMode);
+    }
+}
+
+void FanViewModel::setupTerminationObserver() {
+    if (auto* app = QCoreApplication::instance()) {
+        terminationObserver_ =
+            connect(app, &QCoreApplication::aboutToQuit, this, &FanViewModel::handleTermination);
+    }
+    if (collaborators_.subscribeToPowerState) {
+        QPointer<FanViewModel> self(this);
+        std::weak_ptr<bool> alive = alive_;
+        collaborators_.subscribeToPowerState([self, alive](bool enabled) {
+            postToMainThread([self, alive, enabled] {
+                if (!alive.expired() && self) {
+                    self->powerStateChanged(enabled);
+                }
+            });
+        });
+    }
+}
+
+void FanViewModel::handleTermination() {
+    if (hasHandledTermination_) {
+        return;
+    }
+    hasHandledTermination_ = true;
+    stopTelemetry();
+    FanWriter& writer = collaborators_.writer;
+    if (isSimulatedMode_) {
+        collaborators_.sim.resetAllToAuto();
+        if (hardwareFanCount_ > 0 &&
+            writer.checkPrivilegeStatus() != PrivilegedWriteMode::unauthorized) {
+            writer.restoreAllFansToAutoSynchronously(terminationRestoreSeconds);
+        }
+    } else if (hardwareFanCount_ > 0) {
+        writer.restoreAllFansToAutoSynchronously(terminationRestoreSeconds);
     }
 }
 

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ namespace ventoral {
 
 // The services the engine reads and drives, fixed at construction.
 struct FanViewModelCollaborators {
+    FanViewModelCollaborators(SMCService& smc_, FanSimulationService& sim_,
+                              PowerBatteryService& powerService_, FanPresetManager& presetManager_,
+                              FanWriter& writer_)
+        : smc(smc_), sim(sim_), powerService(powerService_), presetManager(presetManager_),
+          writer(writer_) {}
+
     SMCService& smc;
     FanSimulationService& sim;
     PowerBatteryService& powerService;
@@ -38,11 +45,32 @@ struct FanViewModelCollaborators {
     std::function<double()> systemUptime;
     std::function<bool()> systemIsDark;  // the tray's appearance
     std::function<double()> screenScale; // pixels per point of the main screen
+    // The system's Low Power Mode now, and a subscription to its changes (called back on any
+    // thread); either may be absent.
+    std::function<bool()> isLowPowerModeEnabled = nullptr;
+    std::function<void(std::function<void(bool)>)> subscribeToPowerState = nullptr;
 };
 
-// One fan's wanted state, as the preset rules hand it to the write pipeline.
-using FanWriteStep =
-    std::function<void(const FanInfo& fan, float desiredRPM, FanMode mode, bool userInitiated)>;
+// The last successful write of a fan, and a wish parked while the fan is busy.
+struct WrittenFanState {
+    float rpm = 0; // for an automatic write, the fan's minimum at the time
+    FanMode mode = FanMode::automatic;
+    TimePoint writtenAt{};
+    friend bool operator==(const WrittenFanState&, const WrittenFanState&) = default;
+};
+struct PendingFanWrite {
+    float rpm = 0;
+    FanMode mode = FanMode::automatic;
+    float minRPM = 0;
+    friend bool operator==(const PendingFanWrite&, const PendingFanWrite&) = default;
+};
+
+namespace EngineText {
+inline constexpr const char* authorizationRequired =
+    "Fan control requires administrator privileges. Click 'Authorize Fan Control' to enable.";
+inline constexpr const char* safetyPrefix = "Thermal Watchdog: CPU hit ";
+inline constexpr const char* safetySuffix = "\u00B0C! Restoring Auto cooling.";
+} // namespace EngineText
 
 // The engine: the published state every view reads, the telemetry loop, and the fans driven
 // from the active preset. Main thread only.
@@ -135,9 +163,28 @@ public:
     // The slack the timer may take: a quarter of its period, at most 2 s.
     double timerTolerance() const;
 
-    // Part of the write pipeline; until it is installed, each wanted state goes to the writer
-    // whenever it differs from the last one sent.
-    void setFanWriteStep(FanWriteStep step) { fanWriteStep_ = std::move(step); }
+    const std::map<std::int64_t, WrittenFanState>& lastWrittenState() const {
+        return lastWrittenState_;
+    }
+    const std::set<std::int64_t>& inFlightFanWrites() const { return inFlightFanWrites_; }
+    const std::map<std::int64_t, PendingFanWrite>& pendingFanWrites() const {
+        return pendingFanWrites_;
+    }
+    bool sudoFallbackConfirmedUnavailable() const { return sudoFallbackConfirmedUnavailable_; }
+    bool hasHandledTermination() const { return hasHandledTermination_; }
+
+    // The write pipeline.
+    void handleWriteError(const SMCError& error);
+
+    // Authorization, Low Power Mode, the simulation switch and termination.
+    void requestAuthorization();
+    void setLowPowerMode(bool enabled);
+    void toggleLowPowerMode();
+    void toggleSimulationMode();
+    void clearError();
+    void handleTermination();
+    // A change of the system's Low Power Mode, as its source reports it.
+    void powerStateChanged(bool isLowPowerMode);
 
     // The loop.
     void checkHardware();
@@ -318,7 +365,12 @@ private:
     void fullPoll();
     void appendHistoryPoint(const PowerTelemetrySnapshot& power);
     void privilegeRecheck();
-    void defaultFanWrite(const FanInfo& fan, float desired, FanMode mode);
+    void writeFan(const FanInfo& fan, float desired, FanMode mode, bool userInitiated);
+    void dispatchHardwareWrite(std::int64_t fanId, float rpm, FanMode mode, float minRPM);
+    void completeWrite(std::int64_t fanId, float rpm, FanMode mode, float minRPM,
+                       const WriteResult& result);
+    void setupTerminationObserver();
+    void setBatteryLowPowerMode(bool enabled);
     void alignLinkedFans(const FanInfo& leader, float value);
     TimePoint now() const { return collaborators_.now(); }
 
@@ -360,8 +412,11 @@ private:
     std::optional<TelemetrySnapshot> latestSnapshot_;
     std::optional<bool> latestSnapshotIsSimulated_;
     bool sudoFallbackConfirmedUnavailable_ = false;
-    FanWriteStep fanWriteStep_;
-    std::map<std::int64_t, std::pair<float, FanMode>> lastRequestedWrite_;
+    std::map<std::int64_t, WrittenFanState> lastWrittenState_;
+    std::set<std::int64_t> inFlightFanWrites_;
+    std::map<std::int64_t, PendingFanWrite> pendingFanWrites_;
+    bool hasHandledTermination_ = false;
+    QMetaObject::Connection terminationObserver_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -11,15 +11,9 @@ namespace ventoral {
 
 FanViewModel& FanViewModel::shared() {
     static FanViewModel* engine = [] {
-        FanViewModelCollaborators c{SMCService::shared(),
-                                    FanSimulationService::shared(),
-                                    PowerBatteryService::shared(),
-                                    FanPresetManager::shared(),
-                                    PrivilegedSMCWriter::shared(),
-                                    systemWallClock(),
-                                    nullptr,
-                                    nullptr,
-                                    nullptr};
+        FanViewModelCollaborators c(SMCService::shared(), FanSimulationService::shared(),
+                                    PowerBatteryService::shared(), FanPresetManager::shared(),
+                                    PrivilegedSMCWriter::shared());
         c.systemUptime = [] { return systemUptimeSeconds(procRoot()); };
         c.systemIsDark = [] {
             // A dark panel has a dark window colour in the palette the tray follows.

@@ -542,7 +542,7 @@ WriteResult PrivilegedSMCWriter::executeHelperProcessSynchronously(
     }
     auto run = runProgramCapturingOutput(program, argv);
     if (!run.started) {
-        return SMCError::writeFailed(run.launchError);
+        return SMCError::platform(run.launchError);
     }
     if (run.exitStatus == 0) {
         return std::nullopt;

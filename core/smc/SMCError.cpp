@@ -33,4 +33,8 @@ SMCError SMCError::privilegedRequired() {
         Kind::privilegedRequired, "Root privileges required to modify SMC fan registers", {}, 0, 0};
 }
 
+SMCError SMCError::platform(const std::string& description) {
+    return {Kind::platform, description, description, 0, 0};
+}
+
 } // namespace ventoral

@@ -9,13 +9,22 @@ namespace ventoral {
 // The error of every SMC operation and privileged write; `what()` is the text shown to users.
 class SMCError : public std::runtime_error {
 public:
-    enum class Kind { callFailed, keyNotFound, unsupportedType, writeFailed, privilegedRequired };
+    // `platform`: not the controller's; a program could not be started, for example.
+    enum class Kind {
+        callFailed,
+        keyNotFound,
+        unsupportedType,
+        writeFailed,
+        privilegedRequired,
+        platform
+    };
 
     static SMCError callFailed(std::int32_t kernelReturn, std::uint8_t result);
     static SMCError keyNotFound(const std::string& key);
     static SMCError unsupportedType(const std::string& dataType);
     static SMCError writeFailed(const std::string& text);
     static SMCError privilegedRequired();
+    static SMCError platform(const std::string& description);
 
     Kind kind() const { return kind_; }
     std::int32_t kernelReturn() const { return kernelReturn_; }

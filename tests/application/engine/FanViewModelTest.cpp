@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace ventoral {
@@ -26,20 +27,42 @@ class FakeWriter final : public FanWriter {
 public:
     PrivilegedWriteMode status = PrivilegedWriteMode::privilegedHelper;
     std::vector<std::string> calls;
+    WriteResult outcome;                 // what every write ends with
+    std::vector<WriteCompletion> parked; // writes left running when `hold` is set
+    bool hold = false;
+    int restores = 0, syncRestores = 0, lowPowerCalls = 0, authorizations = 0;
+    void finish(WriteCompletion done) {
+        if (hold) {
+            parked.push_back(std::move(done));
+        } else {
+            done(outcome);
+        }
+    }
     PrivilegedWriteMode checkPrivilegeStatus() const override { return status; }
     void setFanRPM(std::int64_t index, float rpm, WriteCompletion done) override {
         calls.push_back("rpm " + std::to_string(index) + " " + std::to_string(int(rpm)));
-        done(std::nullopt);
+        finish(std::move(done));
     }
     void setFanMode(std::int64_t index, FanMode mode, WriteCompletion done) override {
         calls.push_back("mode " + std::to_string(index) + " " +
                         std::to_string(static_cast<int>(mode)));
-        done(std::nullopt);
+        finish(std::move(done));
     }
-    void restoreAllFansToAuto(WriteCompletion done) override { done(std::nullopt); }
-    void restoreAllFansToAutoSynchronously(double) override {}
-    void authorize(WriteCompletion done) override { done(std::nullopt); }
-    void setLowPowerMode(bool, WriteCompletion done) override { done(std::nullopt); }
+    void restoreAllFansToAuto(WriteCompletion done) override {
+        ++restores;
+        if (done) {
+            done(std::nullopt);
+        }
+    }
+    void restoreAllFansToAutoSynchronously(double) override { ++syncRestores; }
+    void authorize(WriteCompletion done) override {
+        ++authorizations;
+        finish(std::move(done));
+    }
+    void setLowPowerMode(bool, WriteCompletion done) override {
+        ++lowPowerCalls;
+        finish(std::move(done));
+    }
 };
 
 // A curve from 30 % at 40 °C to 70 % at 90 °C on the CPU average.
@@ -90,18 +113,17 @@ struct Rig {
         p.monitor = monitor;
         p.readPowerSensors = [this] { return smc->readPowerAndBatterySensors(); };
         p.readSystemPowerScalar = [this] { return systemWatts; };
+        p.isLowPowerModeEnabled = [this] { return systemLowPower; };
         p.now = [this] { return clock; };
         power = PowerBatteryService::make(p);
         presets = std::make_unique<FanPresetManager>(store);
-        FanViewModelCollaborators c{*smc,
-                                    *sim,
-                                    *power,
-                                    *presets,
-                                    writer,
-                                    [this] { return clock; },
-                                    [] { return 100.0; },
-                                    [] { return false; },
-                                    [] { return 2.0; }};
+        FanViewModelCollaborators c(*smc, *sim, *power, *presets, writer);
+        c.now = [this] { return clock; };
+        c.systemUptime = [] { return 100.0; };
+        c.systemIsDark = [] { return false; };
+        c.screenScale = [] { return 2.0; };
+        c.isLowPowerModeEnabled = [this] { return systemLowPower; };
+        c.subscribeToPowerState = [this](std::function<void(bool)> f) { powerState = f; };
         engine = std::make_unique<FanViewModel>(std::move(c), autoStart);
     }
     void set(const std::string& key, double value) {
@@ -126,6 +148,8 @@ struct Rig {
     std::unique_ptr<FanPresetManager> presets;
     FakeWriter writer;
     std::unique_ptr<FanViewModel> engine;
+    bool systemLowPower = false;
+    std::function<void(bool)> powerState;
 };
 
 TEST(FanViewModelLoop, IntervalRule) {
@@ -271,6 +295,9 @@ TEST(FanViewModelWatchdog, Cases) {
         rig.engine->saveCustomPreset(curve);
         rig.writer.status = c.authorized ? PrivilegedWriteMode::privilegedHelper
                                          : PrivilegedWriteMode::unauthorized;
+        if (!c.authorized) {
+            rig.writer.outcome = SMCError::privilegedRequired(); // every route refuses
+        }
         rig.engine->checkHardware();
         rig.engine->selectPreset(c.selection);
         rig.set("F0Ac", c.fan0RPM);
@@ -401,8 +428,7 @@ TEST(FanViewModelLoop, RunsOnAFixtureMachineAndTheTimerTicks) {
     auto power = PowerBatteryService::make(p);
     FanPresetManager presets(std::make_shared<InMemoryDefaultsStore>());
     FakeWriter writer;
-    FanViewModelCollaborators c{smc,     sim,     *power, presets, writer, systemWallClock(),
-                                nullptr, nullptr, nullptr};
+    FanViewModelCollaborators c(smc, sim, *power, presets, writer);
     FanViewModel engine(std::move(c), true);
     EXPECT_FALSE(engine.isSimulatedMode());
     EXPECT_EQ(engine.hardwareFanCount(), 4);
@@ -448,6 +474,186 @@ TEST(FanViewModelReadouts, AveragesLabelAndImage) {
     EXPECT_EQ(none.engine->averageMinRPM(), 1200);
     EXPECT_EQ(none.engine->averageMaxRPM(), 6500);
     EXPECT_EQ(none.engine->averageFanPercentage(), 0);
+}
+
+int writes(const FakeWriter& w, const std::string& prefix) {
+    return static_cast<int>(std::count_if(w.calls.begin(), w.calls.end(),
+                                          [&](const auto& c) { return c.rfind(prefix, 0) == 0; }));
+}
+
+// Fan 0 under fixed manual speeds, unlinked, so each test moves it alone.
+struct PipelineRig : Rig {
+    PipelineRig() {
+        engine->toggleLinkedManualControl();
+        engine->setManualRPM(0, 3000);
+        writer.calls.clear();
+    }
+};
+
+TEST(FanWritePipeline, SkipsWhatIsAlreadyInPlace) {
+    PipelineRig rig;
+    rig.engine->evaluatePresetRules(false);
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 0); // the same target again
+    rig.engine->setManualRPM(0, 3014);
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 0);
+    rig.engine->setManualRPM(0, 3015);
+    EXPECT_EQ(writes(rig.writer, "rpm 0 3015"), 1);
+
+    // The fan still reports automatic (the fake writer touches no hardware): after 3 s the
+    // state is asserted again.
+    rig.clock += 2s;
+    rig.engine->pollTelemetry(true);
+    rig.engine->evaluatePresetRules(false);
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 1);
+    rig.clock += 2s;
+    rig.engine->evaluatePresetRules(false);
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 2);
+
+    // Back to Auto: written at once, then only if the fan still reports manual 3 s later.
+    rig.engine->selectPreset(Selection::builtin(BuiltinPresetType::automatic));
+    EXPECT_EQ(writes(rig.writer, "mode 0 0"), 1);
+    rig.engine->evaluatePresetRules(false);
+    EXPECT_EQ(writes(rig.writer, "mode 0 0"), 1);
+    rig.set("F0Md", 1);
+    rig.clock += 4s;
+    rig.engine->pollTelemetry(true);
+    rig.engine->evaluatePresetRules(false);
+    EXPECT_EQ(writes(rig.writer, "mode 0 0"), 2);
+}
+
+TEST(FanWritePipeline, ABusyFanKeepsOnlyTheNewestWish) {
+    for (float last : {3300.0f, 3003.0f}) {
+        PipelineRig rig;
+        rig.writer.hold = true;
+        rig.engine->setManualRPM(0, 2000); // in flight
+        rig.engine->setManualRPM(0, 3100);
+        rig.engine->setManualRPM(0, 3200);
+        rig.engine->setManualRPM(0, last == 3003.0f ? 2003 : last);
+        EXPECT_EQ(rig.engine->inFlightFanWrites().count(0), 1u);
+        EXPECT_EQ(writes(rig.writer, "rpm 0"), 1);
+        rig.writer.hold = false;
+        auto first = rig.writer.parked.front();
+        rig.writer.parked.erase(rig.writer.parked.begin());
+        first(std::nullopt);
+        if (last == 3300.0f) {
+            EXPECT_EQ(rig.writer.calls.back(), "rpm 0 3300"); // once, the newest
+            EXPECT_EQ(writes(rig.writer, "rpm 0"), 2);
+        } else {
+            EXPECT_EQ(writes(rig.writer, "rpm 0"), 1); // within 5 RPM of what was written
+        }
+        EXPECT_TRUE(rig.engine->pendingFanWrites().empty());
+    }
+}
+
+TEST(FanWritePipeline, WithoutPrivilegesWritesStop) {
+    PipelineRig rig;
+    rig.writer.outcome = SMCError::privilegedRequired();
+    rig.writer.status = PrivilegedWriteMode::unauthorized; // and no route appears later
+    rig.engine->setManualRPM(0, 3500);
+    EXPECT_FALSE(rig.engine->isAuthorized());
+    EXPECT_TRUE(rig.engine->sudoFallbackConfirmedUnavailable());
+    EXPECT_EQ(rig.engine->lastErrorMessage(), EngineText::authorizationRequired);
+    rig.engine->clearError();
+    const auto calls = rig.writer.calls.size();
+    rig.engine->telemetryTick();
+    EXPECT_EQ(rig.writer.calls.size(), calls); // nothing written
+    EXPECT_EQ(rig.engine->lastErrorMessage(), std::nullopt);
+    rig.engine->setManualRPM(0, 3600); // a user's manual choice says why again
+    EXPECT_EQ(rig.writer.calls.size(), calls);
+    EXPECT_EQ(rig.engine->lastErrorMessage(), EngineText::authorizationRequired);
+}
+
+TEST(FanWritePipeline, ErrorMapping) {
+    struct Case {
+        SMCError error;
+        bool authorization;
+        std::string message;
+    };
+    const Case cases[] = {
+        {SMCError::privilegedRequired(), true, EngineText::authorizationRequired},
+        {SMCError::platform("sudo: a password is required"), true,
+         EngineText::authorizationRequired},
+        {SMCError::platform("missing privilege"), true, EngineText::authorizationRequired},
+        {SMCError::platform("Password prompt"), false, "Password prompt"},
+        {SMCError::writeFailed("Invalid fan index or RPM value"), false,
+         "Failed to write SMC key: Invalid fan index or RPM value"},
+        {SMCError::writeFailed("no password here"), false,
+         "Failed to write SMC key: no password here"},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine->handleWriteError(c.error);
+        EXPECT_EQ(rig.engine->sudoFallbackConfirmedUnavailable(), c.authorization) << c.message;
+        EXPECT_EQ(rig.engine->isAuthorized(), !c.authorization) << c.message;
+        EXPECT_EQ(rig.engine->lastErrorMessage(), c.message);
+    }
+}
+
+TEST(EngineAuthorization, OneRequestAtATimeAndEveryFanWrittenAgain) {
+    PipelineRig rig;
+    rig.writer.hold = true;
+    rig.engine->requestAuthorization();
+    rig.engine->requestAuthorization();
+    EXPECT_EQ(rig.writer.authorizations, 1);
+    EXPECT_TRUE(rig.engine->isAuthorizing());
+    rig.writer.hold = false;
+    const auto before = writes(rig.writer, "rpm 0 3000");
+    auto done = rig.writer.parked.front();
+    rig.writer.parked.clear();
+    done(std::nullopt);
+    EXPECT_FALSE(rig.engine->isAuthorizing());
+    EXPECT_EQ(writes(rig.writer, "rpm 0 3000"), before + 1); // the same state, written again
+
+    Rig refused;
+    refused.writer.outcome = SMCError::writeFailed("The administrator prompt was dismissed.");
+    refused.engine->requestAuthorization();
+    EXPECT_EQ(refused.engine->lastErrorMessage(),
+              "Failed to write SMC key: The administrator prompt was dismissed.");
+}
+
+TEST(EngineLowPowerMode, SimulationHardwareAndFailure) {
+    Rig simulated(0);
+    simulated.engine->toggleLowPowerMode();
+    EXPECT_TRUE(simulated.engine->batteryState().isLowPowerMode);
+    EXPECT_EQ(simulated.writer.lowPowerCalls, 0);
+    EXPECT_TRUE(simulated.sim->model().lowPowerMode);
+
+    Rig failing;
+    failing.writer.outcome = SMCError::writeFailed("no profile");
+    failing.engine->setLowPowerMode(true);
+    EXPECT_FALSE(failing.engine->batteryState().isLowPowerMode); // put back
+    EXPECT_FALSE(failing.engine->isTogglingLowPowerMode());
+    EXPECT_EQ(failing.engine->lastErrorMessage(), "Failed to write SMC key: no profile");
+
+    Rig working;
+    working.systemLowPower = true;
+    working.engine->setLowPowerMode(true);
+    EXPECT_TRUE(working.engine->batteryState().isLowPowerMode);
+    working.powerState(false); // the system says otherwise later
+    EXPECT_FALSE(working.engine->batteryState().isLowPowerMode);
+}
+
+TEST(EngineSimulationSwitch, LeavingHardwareHandsTheFansBack) {
+    PipelineRig rig;
+    rig.engine->toggleSimulationMode();
+    EXPECT_EQ(rig.writer.restores, 1);
+    EXPECT_TRUE(rig.engine->isSimulatedMode());
+    EXPECT_EQ(rig.engine->privilegeStatus(), PrivilegedWriteMode::simulationOnly);
+    EXPECT_TRUE(rig.engine->lastWrittenState().empty());
+    rig.engine->toggleSimulationMode();
+    EXPECT_FALSE(rig.engine->isSimulatedMode());
+    EXPECT_EQ(rig.engine->privilegeStatus(), PrivilegedWriteMode::privilegedHelper);
+}
+
+TEST(EngineTermination, OnceAndOnlyWithFans) {
+    Rig rig;
+    rig.engine->handleTermination();
+    rig.engine->handleTermination();
+    EXPECT_EQ(rig.writer.syncRestores, 1);
+    EXPECT_FALSE(rig.engine->isTelemetryActive());
+    Rig fanless(0);
+    fanless.engine->handleTermination();
+    EXPECT_EQ(fanless.writer.syncRestores, 0);
 }
 
 } // namespace
