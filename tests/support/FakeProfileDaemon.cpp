@@ -7,7 +7,8 @@ namespace ventoral::testing {
 FakeProfileDaemon::FakeProfileDaemon(const std::string& name, const std::string& path,
                                      Behaviour behaviour, std::string initial)
     : connection_(sdbus::createSystemBusConnection(name)),
-      object_(sdbus::createObject(*connection_, path)), active_(std::move(initial)) {
+      object_(sdbus::createObject(*connection_, path)), interface_(name),
+      active_(std::move(initial)) {
     object_->registerProperty("ActiveProfile")
         .onInterface(name)
         .withGetter([this] {
@@ -20,8 +21,11 @@ FakeProfileDaemon::FakeProfileDaemon(const std::string& name, const std::string&
                 throw sdbus::Error("org.freedesktop.DBus.Error.AccessDenied", "not allowed");
             }
             if (behaviour == Behaviour::obey) {
-                std::lock_guard guard(lock_);
-                active_ = wanted;
+                {
+                    std::lock_guard guard(lock_);
+                    active_ = wanted;
+                }
+                object_->emitPropertiesChangedSignal(interface_, {"ActiveProfile"});
             }
         });
     object_->finishRegistration();

@@ -26,6 +26,7 @@ public:
 private:
     std::unique_ptr<sdbus::IConnection> connection_;
     std::unique_ptr<sdbus::IObject> object_;
+    std::string interface_;
     std::mutex lock_;
     std::string active_;
     std::atomic<int> sets_{0};

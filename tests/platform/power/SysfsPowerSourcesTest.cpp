@@ -1,4 +1,6 @@
 #include "core/power/BatteryTelemetryParser.h"
+#include "platform/power/LowPowerModeSwitch.h"
+#include "platform/power/PowerProfileWatcher.h"
 #include "platform/power/PowerProfiles.h"
 #include "platform/power/SysfsPowerSourceProvider.h"
 #include "platform/power/SysfsUSBTopologyReader.h"
@@ -6,6 +8,7 @@
 #include "tests/support/PrivateBus.h"
 #include "tests/support/SysfsFixture.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
@@ -181,6 +184,13 @@ TEST_F(LowPowerModeFlagTest, TheProfileDaemonWins) {
             testing::FakeProfileDaemon::Behaviour::obey, "power-saver");
         f.write("firmware/acpi/platform_profile", "balanced");
         EXPECT_TRUE(LowPowerModeFlag(f.root(), openSystemBus).isEnabled());
+
+        // A switch made elsewhere is heard.
+        std::atomic<int> heard{0};
+        auto watcher = PowerProfileWatcher::start(openSystemBus, [&] { ++heard; });
+        ASSERT_TRUE(watcher);
+        EXPECT_TRUE(LowPowerModeSwitch(f.root(), openSystemBus).setLowPowerMode(false));
+        EXPECT_TRUE(testing::waitUntil([&] { return heard > 0; }, 5));
     }
     ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
