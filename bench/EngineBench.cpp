@@ -68,6 +68,17 @@ void EngineFullTickEmulated(benchmark::State& state) {
 }
 BENCHMARK(EngineFullTickEmulated)->Unit(benchmark::kMicrosecond);
 
+// The steady state of a preset: one evaluation over two fans with nothing to write.
+void EnginePresetEvaluationNothingToWrite(benchmark::State& state) {
+    Machine m(emulated());
+    m.engine->selectPreset(ActivePresetSelection::builtin(BuiltinPresetType::balanced));
+    m.engine->evaluatePresetRules(false);
+    for (auto _ : state) {
+        m.engine->evaluatePresetRules(false);
+    }
+}
+BENCHMARK(EnginePresetEvaluationNothingToWrite)->Unit(benchmark::kMicrosecond);
+
 void EngineTicksDesktopFixture(benchmark::State& state) {
     testing::SysfsFixture desktop;
     testing::nct6775Desktop(desktop);

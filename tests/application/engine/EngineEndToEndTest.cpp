@@ -1,0 +1,137 @@
+// An unprivileged engine process driving root-owned fixture fans through the helper daemon.
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PrivateBus.h"
+#include "tests/support/SysfsFixture.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace ventoral {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ventoral::testing;
+
+class EngineEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "the daemon runs as root and the engine as nobody";
+        }
+        ASSERT_TRUE(bus.isUp());
+        nct6775Desktop(machine);
+        // The installed helper as the writer sees it: root's, the unit enabled; sudo refuses.
+        const std::string p = prefix.path();
+        fs::create_directories(p + "/usr/local/libexec");
+        fs::copy_file("/bin/true", p + "/usr/local/libexec/com.tesvane.smchelper");
+        fs::create_directories(p + "/etc/systemd/system");
+        std::ofstream(p + "/etc/systemd/system/com.tesvane.smchelper.service") << "[Unit]\n";
+        script(p + "/usr/bin/systemctl", "echo enabled\n");
+        std::ofstream(p + "/sudo.log");
+        ::chmod((p + "/sudo.log").c_str(), 0666);
+        script(p + "/usr/bin/sudo",
+               "echo \"$*\" >> '" + p +
+                   "/sudo.log'\necho 'sudo: a password is required' >&2\nexit 1\n");
+        probe = folder.path() + "/engine-probe";
+        fs::copy_file(VENTORAL_ENGINE_PROBE_PATH, probe);
+        ::chmod(probe.c_str(), 0755);
+        startDaemon();
+    }
+    static void script(const std::string& path, const std::string& body) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        ::chmod(path.c_str(), 0755);
+    }
+    void startDaemon() {
+        daemon = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{VENTORAL_HELPER_PATH},
+            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
+                               {"VENTORAL_SYSFS_ROOT", machine.root()},
+                               {"VENTORAL_SMC_PROFILE", ""}});
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "status",
+                                   "com.tesvane.smchelper"})
+                           .exitStatus == 0;
+            },
+            10));
+    }
+    std::unique_ptr<BackgroundProcess> startEngine() {
+        auto engine = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups", probe, "curve"},
+            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
+                               {"VENTORAL_SYSFS_ROOT", machine.root()},
+                               {"VENTORAL_ROOT_PREFIX", prefix.path()},
+                               {"VENTORAL_SMC_PROFILE", ""},
+                               {"QT_QPA_PLATFORM", "offscreen"}});
+        EXPECT_TRUE(
+            waitUntil([&] { return engine->errorOutput().find("ready") != std::string::npos; }, 10))
+            << engine->errorOutput();
+        return engine;
+    }
+    std::string enable(int n) {
+        return machine.read(board + "pwm" + std::to_string(n) + "_enable");
+    }
+    bool allAutomatic() { return enable(1) == "5" && enable(2) == "5" && enable(3) == "5"; }
+
+    PrivateBus bus;
+    SysfsFixture machine;
+    TemporaryFolder prefix, folder;
+    std::string probe;
+    std::unique_ptr<BackgroundProcess> daemon;
+    const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";
+};
+
+TEST_F(EngineEndToEnd, ACurveDrivesTheFansThroughTheDaemonAndQuittingHandsThemBack) {
+    auto engine = startEngine();
+    EXPECT_NE(engine->errorOutput().find("ready fans 4 mode Privileged XPC Daemon"),
+              std::string::npos)
+        << engine->errorOutput();
+    ASSERT_TRUE(waitUntil([&] { return enable(1) == "1" && enable(2) == "1"; }, 10))
+        << engine->errorOutput() << daemon->errorOutput();
+    EXPECT_NE(machine.read(board + "pwm1"), "91"); // a duty the curve chose
+
+    const auto quit = std::chrono::steady_clock::now();
+    EXPECT_EQ(engine->stop(SIGTERM, 5), 0);
+    EXPECT_TRUE(waitUntil([&] { return allAutomatic(); }, 1.5));
+    EXPECT_LT(std::chrono::steady_clock::now() - quit, std::chrono::milliseconds(2500));
+}
+
+TEST_F(EngineEndToEnd, ARefusalShowsTheAuthorizationMessageAndWritesStop) {
+    // No daemon registered: the writes go to the installed helper through sudo, which wants a
+    // password.
+    fs::remove(prefix.path() + "/etc/systemd/system/com.tesvane.smchelper.service");
+    script(prefix.path() + "/usr/bin/systemctl", "echo disabled\nexit 1\n");
+    auto engine = startEngine();
+    EXPECT_NE(engine->errorOutput().find("mode Authorization Required (Read-Only)"),
+              std::string::npos)
+        << engine->errorOutput();
+    const std::string message =
+        "Fan control requires administrator privileges. Click 'Authorize Fan Control' to enable.";
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return engine->errorOutput().find("authorized 0 error " + message) != std::string::npos;
+        },
+        10))
+        << engine->errorOutput();
+    auto attempts = [&] {
+        std::ifstream log(prefix.path() + "/sudo.log");
+        return std::count(std::istreambuf_iterator<char>(log), {}, '\n');
+    };
+    const auto before = attempts();
+    EXPECT_GE(before, 1);
+    std::this_thread::sleep_for(std::chrono::seconds(5)); // more than one tick
+    EXPECT_EQ(attempts(), before);
+    EXPECT_TRUE(allAutomatic()); // nothing reached the fans
+    EXPECT_EQ(engine->stop(SIGTERM, 5), 0);
+}
+
+} // namespace
+} // namespace ventoral
