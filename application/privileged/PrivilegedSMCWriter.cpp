@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <condition_variable>
+#include <filesystem>
 #include <sdbus-c++/sdbus-c++.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -502,7 +503,7 @@ std::optional<std::string> PrivilegedSMCWriter::resolveBundledOrBuildHelperPath(
     }
     for (const std::string& candidate : candidates) {
         if (isExecutable(candidate)) {
-            return candidate;
+            return std::filesystem::path(candidate).lexically_normal().string();
         }
     }
     return std::nullopt;
