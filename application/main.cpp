@@ -63,12 +63,16 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(job),
                                   Qt::QueuedConnection);
     });
-    FanViewModel& engine = FanViewModel::shared();
+    // Taken before the engine starts, so a stop request during start-up ends cleanly too.
+    FanViewModel* engine = nullptr;
     TerminationSignals terminations([&engine](int) {
-        engine.handleTermination();
+        if (engine) {
+            engine->handleTermination();
+        }
         QCoreApplication::quit();
     });
+    engine = &FanViewModel::shared();
     const int status = app->exec();
-    engine.handleTermination(); // a second call does nothing
+    engine->handleTermination(); // a second call does nothing
     return status;
 }
