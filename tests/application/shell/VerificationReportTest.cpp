@@ -152,8 +152,13 @@ struct Sources final : PowerSourceProvider {
     std::optional<LooseDictionary> adapter;
 };
 
-std::string report(std::optional<std::int64_t> rated, double volts) {
-    SMCService smc(std::make_unique<EmulatedSmcTransport>());
+EmulatedSmcTransport::Key flt(double value) {
+    return {"flt ", EmulatedSmcTransport::encodeNumber(value, "flt ", 4), false, false, 0};
+}
+
+std::string report(std::optional<std::int64_t> rated, double volts,
+                   std::map<std::string, EmulatedSmcTransport::Key> keys = {}) {
+    SMCService smc(std::make_unique<EmulatedSmcTransport>(keys, true));
     auto sources = std::make_shared<Sources>();
     if (rated) {
         sources->adapter = LooseDictionary{{"Watts", *rated}};
@@ -189,6 +194,16 @@ TEST(VerificationReport, RatedWattsAndAVoltageThatIsNotANumber) {
               std::string::npos);
     EXPECT_NE(report(96, std::nan("")).find("  • Battery Rail: — × +1.50 A = N/A\n"),
               std::string::npos);
+    // A fan whose maximum is 2449.5: Max asks for it, printed rounded half away from zero.
+    const std::string fan = report(std::nullopt, 12,
+                                   {{"FNum", {"ui8 ", {1}, false, false, 0}},
+                                    {"F0Mn", flt(1200)},
+                                    {"F0Mx", flt(2449.5)},
+                                    {"F0Ac", flt(1300)}});
+    EXPECT_NE(fan.find("  • Preset [Max (Full Blast)]: Target RPM = 2450 | Mode = Manual Forced\n"),
+              std::string::npos)
+        << fan;
+    EXPECT_NE(fan.find("Bounds: [1200 - 2449] RPM"), std::string::npos); // truncated
     const std::string user = report(std::nullopt, 12);
     EXPECT_NE(user.find("Running as root: false\nPrivilege Mode:  Authorization Required "
                         "(Read-Only)\n"),
