@@ -77,13 +77,8 @@ protected:
         std::ofstream(script.path() + "/hold.py") << holdScript;
     }
     void startDaemon() {
-        daemon = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{VENTORAL_HELPER_PATH},
-            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
-                               {"VENTORAL_SYSFS_ROOT", machine.root()},
-                               {"VENTORAL_SMC_PROFILE", ""}});
-        ASSERT_TRUE(waitUntil([&] { return call("Ping").exitStatus == 0; }, 10))
-            << daemon->errorOutput();
+        daemon = bus.startHelperDaemon(VENTORAL_HELPER_PATH, machine.root());
+        ASSERT_TRUE(daemon);
     }
     CommandResult call(const std::string& method, std::vector<std::string> args = {}) {
         std::vector<std::string> argv{"/usr/bin/busctl",

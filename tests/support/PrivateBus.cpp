@@ -30,4 +30,21 @@ PrivateBus::PrivateBus() {
     up_ = waitUntil([&] { return std::filesystem::exists(socket); }, 10);
 }
 
+std::unique_ptr<BackgroundProcess>
+PrivateBus::startHelperDaemon(const std::string& helperPath, const std::string& sysfsRoot) const {
+    auto daemon = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{helperPath},
+        EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", address_},
+                           {"VENTORAL_SYSFS_ROOT", sysfsRoot},
+                           {"VENTORAL_SMC_PROFILE", ""}});
+    const bool serving = waitUntil(
+        [&] {
+            return runCommand({"/usr/bin/busctl", "--address=" + address_, "status",
+                               "com.tesvane.smchelper"})
+                       .exitStatus == 0;
+        },
+        10);
+    return serving ? std::move(daemon) : nullptr;
+}
+
 } // namespace ventoral::testing

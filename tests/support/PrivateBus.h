@@ -15,6 +15,11 @@ public:
     const std::string& address() const { return address_; }
     bool isUp() const { return up_; }
 
+    // The helper program at `helperPath` serving its daemon on this bus over the fixture
+    // machine at `sysfsRoot`; none if its name did not appear in time.
+    std::unique_ptr<BackgroundProcess> startHelperDaemon(const std::string& helperPath,
+                                                         const std::string& sysfsRoot) const;
+
 private:
     TemporaryFolder folder_;
     std::string address_;

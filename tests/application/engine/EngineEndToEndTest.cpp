@@ -49,18 +49,8 @@ protected:
         ::chmod(path.c_str(), 0755);
     }
     void startDaemon() {
-        daemon = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{VENTORAL_HELPER_PATH},
-            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
-                               {"VENTORAL_SYSFS_ROOT", machine.root()},
-                               {"VENTORAL_SMC_PROFILE", ""}});
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "status",
-                                   "com.tesvane.smchelper"})
-                           .exitStatus == 0;
-            },
-            10));
+        daemon = bus.startHelperDaemon(VENTORAL_HELPER_PATH, machine.root());
+        ASSERT_TRUE(daemon);
     }
     std::unique_ptr<BackgroundProcess> startEngine() {
         auto engine = std::make_unique<BackgroundProcess>(

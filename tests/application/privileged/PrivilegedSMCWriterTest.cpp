@@ -473,18 +473,8 @@ protected:
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
         nct6775Desktop(rig.machine);
         rig.busAddress = bus.address();
-        daemon = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{VENTORAL_HELPER_PATH},
-            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()},
-                               {"VENTORAL_SYSFS_ROOT", rig.machine.root()},
-                               {"VENTORAL_SMC_PROFILE", ""}});
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "status",
-                                   "com.tesvane.smchelper"})
-                           .exitStatus == 0;
-            },
-            10));
+        daemon = bus.startHelperDaemon(VENTORAL_HELPER_PATH, rig.machine.root());
+        ASSERT_TRUE(daemon);
     }
     void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
     Outcome write(std::function<void(PrivilegedSMCWriter&, WriteCompletion)> call) {
