@@ -1,5 +1,6 @@
 #include "application/privileged/PrivilegedSMCWriter.h"
 
+#include "core/common/Format.h"
 #include "core/helper/HelperProtocol.h"
 #include "helper/dbus/SMCHelperClient.h"
 #include "platform/power/LowPowerModeSwitch.h"
@@ -17,22 +18,7 @@ namespace ventoral {
 namespace Text = PrivilegedWriterText;
 namespace Cmd = HelperProtocol::Command;
 
-namespace {
-
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\r\n\v\f";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
-bool isFanIndex(std::int64_t index) {
-    return index >= 0 && index <= 15;
-}
-
-} // namespace
+namespace {} // namespace
 
 bool isValidUTF8(const std::string& text) {
     std::size_t i = 0;
@@ -98,7 +84,7 @@ ElevationOutcome runWithPkexec(const std::string& pkexecPath, const std::string&
     if (run.exitStatus == 126) {
         return {ElevationOutcome::Kind::failed, Text::promptDismissed};
     }
-    std::string message = trimmed(run.output);
+    std::string message = std::string(trimWhitespace(run.output));
     if (message.empty()) {
         return {ElevationOutcome::Kind::unavailable, {}};
     }
@@ -184,7 +170,8 @@ DaemonStatus PrivilegedSMCWriter::readDaemonStatus() const {
     if (!run.started) {
         return DaemonStatus::notFound;
     }
-    const std::string state = trimmed(run.output.substr(0, run.output.find('\n')));
+    const std::string state =
+        std::string(trimWhitespace(run.output.substr(0, run.output.find('\n'))));
     if (state == "enabled" || state == "enabled-runtime" || state == "alias") {
         return DaemonStatus::enabled;
     }
@@ -203,7 +190,8 @@ void PrivilegedSMCWriter::registerDaemon() {
     auto run = runProgramCapturingOutput(systemctlPath(), {"enable", "--now", daemonUnitName});
     forgetDaemonStatus();
     if (!run.started || run.exitStatus != 0) {
-        throw SMCError::writeFailed(run.started ? trimmed(run.output) : run.launchError);
+        throw SMCError::writeFailed(run.started ? std::string(trimWhitespace(run.output))
+                                                : run.launchError);
     }
 }
 
@@ -211,7 +199,8 @@ void PrivilegedSMCWriter::unregisterDaemon() {
     auto run = runProgramCapturingOutput(systemctlPath(), {"disable", "--now", daemonUnitName});
     forgetDaemonStatus();
     if (!run.started || run.exitStatus != 0) {
-        throw SMCError::writeFailed(run.started ? trimmed(run.output) : run.launchError);
+        throw SMCError::writeFailed(run.started ? std::string(trimWhitespace(run.output))
+                                                : run.launchError);
     }
 }
 
@@ -548,7 +537,8 @@ WriteResult PrivilegedSMCWriter::executeHelperProcessSynchronously(
     if (run.exitStatus == 0) {
         return std::nullopt;
     }
-    std::string message = isValidUTF8(run.output) ? trimmed(run.output) : std::string();
+    std::string message =
+        isValidUTF8(run.output) ? std::string(trimWhitespace(run.output)) : std::string();
     if (message.empty()) {
         message = Text::helperExitCode + std::to_string(run.exitStatus);
     }

@@ -35,4 +35,13 @@ double roundHalfAway(double value) {
     return std::round(value);
 }
 
+std::string_view trimWhitespace(std::string_view text) {
+    const char* blanks = " \t\n\r\v\f";
+    auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 } // namespace ventoral

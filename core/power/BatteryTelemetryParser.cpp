@@ -25,15 +25,6 @@ std::optional<double> numberOf(const LooseValue* value) {
     return std::nullopt;
 }
 
-std::string_view trimmed(std::string_view text) {
-    const char* blanks = " \t\n\r\v\f";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 bool isServiceWord(const std::string& text) {
     return text == "Fair" || text == "Poor" || text == "Check Battery" || text == "Service Battery";
 }
@@ -137,11 +128,11 @@ std::optional<std::int64_t> milliampHours(const LooseValue* value) {
 }
 
 std::optional<double> percent(std::string_view reported) {
-    std::string_view text = trimmed(reported);
+    std::string_view text = trimWhitespace(reported);
     if (text.empty() || text.back() != '%') {
         return std::nullopt;
     }
-    text = trimmed(text.substr(0, text.size() - 1));
+    text = trimWhitespace(text.substr(0, text.size() - 1));
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
         if (!text.empty() && text.front() == '-') {

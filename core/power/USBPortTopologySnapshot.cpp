@@ -1,5 +1,7 @@
 #include "core/power/USBPortTopologySnapshot.h"
 
+#include "core/common/Format.h"
+
 #include <algorithm>
 
 namespace ventoral {
@@ -7,16 +9,6 @@ namespace {
 
 constexpr std::int64_t hubClass = 9;
 constexpr std::int64_t billboardClass = 17;
-
-std::string trimmed(const std::string& text) {
-    const char* blanks = " \t\n\r\v\f";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) {
-        return {};
-    }
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
 
 } // namespace
 
@@ -44,7 +36,7 @@ USBPortTopologySnapshot USBPortTopologySnapshot::make(std::vector<PortNode> usbC
                  (*device.deviceClass == hubClass || *device.deviceClass == billboardClass))) {
                 continue;
             }
-            std::string name = trimmed(device.name);
+            std::string name(trimWhitespace(device.name));
             if (!name.empty() && std::find(port.deviceNames.begin(), port.deviceNames.end(),
                                            name) == port.deviceNames.end()) {
                 port.deviceNames.push_back(std::move(name));

@@ -31,6 +31,11 @@ double clampTargetRPM(float rpm, std::optional<double> minimum, std::optional<do
 std::vector<std::uint8_t> encodeTargetRPM(double value, const std::string& dataType);
 std::array<std::uint8_t, 2> bigEndianBytes(std::uint16_t value);
 
+// The controller addresses fans 0...15 (one bit each in the force mask).
+constexpr bool isFanIndex(std::int64_t index) {
+    return index >= 0 && index <= 15;
+}
+
 float littleEndianFloat(std::span<const std::uint8_t> bytes);
 std::array<std::uint8_t, 4> littleEndianBytes(float value);
 

@@ -291,7 +291,7 @@ std::vector<FanInfo> SMCService::readFans() {
 
 void SMCService::writeFanMode(std::int64_t fanIndex, FanMode mode) {
     const std::string modeKey = fanKey(fanIndex, "Md");
-    if (fanIndex < 0 || fanIndex > 15) {
+    if (!isFanIndex(fanIndex)) {
         throw SMCError::keyNotFound(modeKey);
     }
     bool modeKeyExists = false;
@@ -342,7 +342,7 @@ void SMCService::writeFanMode(std::int64_t fanIndex, FanMode mode) {
 
 void SMCService::writeFanTargetRPM(std::int64_t fanIndex, float rpm) {
     const std::string targetKey = fanKey(fanIndex, "Tg");
-    if (fanIndex < 0 || fanIndex > 15) {
+    if (!isFanIndex(fanIndex)) {
         throw SMCError::keyNotFound(targetKey);
     }
     if (!std::isfinite(rpm)) {

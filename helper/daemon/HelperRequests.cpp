@@ -9,10 +9,6 @@ namespace {
 
 namespace Reply = HelperProtocol::Reply;
 
-bool isFanIndex(std::int64_t index) {
-    return index >= 0 && index <= 15;
-}
-
 } // namespace
 
 HelperRequests::HelperRequests(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode,

@@ -35,7 +35,7 @@ bool DirectSMCOperator::openConnection() {
     return openUnlocked();
 }
 
-std::optional<OperatorKeyInfo> DirectSMCOperator::readKeyInfoUnlocked(const std::string& key) {
+std::optional<SMCKeyInfoData> DirectSMCOperator::readKeyInfoUnlocked(const std::string& key) {
     if (!openUnlocked()) {
         return std::nullopt;
     }
@@ -47,13 +47,17 @@ std::optional<OperatorKeyInfo> DirectSMCOperator::readKeyInfoUnlocked(const std:
     if (reply.kernelReturn != SMCReturn::success || output.result != 0) {
         return std::nullopt;
     }
-    return OperatorKeyInfo{output.keyInfo.dataSize, stringFromFourCharCode(output.keyInfo.dataType),
-                           output.keyInfo.dataAttributes};
+    return output.keyInfo;
 }
 
 std::optional<OperatorKeyInfo> DirectSMCOperator::readKeyInfo(const std::string& key) {
     std::lock_guard guard(lock_);
-    return readKeyInfoUnlocked(key);
+    auto info = readKeyInfoUnlocked(key);
+    if (!info) {
+        return std::nullopt;
+    }
+    return OperatorKeyInfo{info->dataSize, stringFromFourCharCode(info->dataType),
+                           info->dataAttributes};
 }
 
 std::optional<double> DirectSMCOperator::readNumber(const std::string& key) {
@@ -85,20 +89,13 @@ std::optional<double> DirectSMCOperator::readNumber(const std::string& key) {
 bool DirectSMCOperator::writeRaw(const std::string& key, std::span<const std::uint8_t> bytes,
                                  std::optional<std::string> dataType) {
     std::lock_guard guard(lock_);
-    if (!openUnlocked()) {
-        return false;
-    }
-    SMCKeyData_t lookup = zeroRecord();
-    lookup.key = fourCharCode(key);
-    lookup.data8 = SMCCommand::readKeyInfo;
-    auto infoReply = transport_->call(toBytes(lookup));
-    SMCKeyData_t info = fromBytes(infoReply.output);
-    if (infoReply.kernelReturn != SMCReturn::success || info.result != 0) {
+    auto info = readKeyInfoUnlocked(key); // opens the connection when needed
+    if (!info) {
         return false;
     }
     SMCKeyData_t input = zeroRecord();
     input.key = fourCharCode(key);
-    input.keyInfo = info.keyInfo; // as the controller reported it, attributes included
+    input.keyInfo = *info; // as the controller reported it, attributes included
     if (dataType) {
         input.keyInfo.dataType = fourCharCode(*dataType);
     }
@@ -117,7 +114,7 @@ int DirectSMCOperator::readFanCount() {
 }
 
 bool DirectSMCOperator::setFanMode(std::int64_t index, std::int64_t mode) {
-    if (index < 0 || index > 15) {
+    if (!isFanIndex(index)) {
         return false;
     }
     const bool manual = mode == 1;
@@ -139,7 +136,7 @@ bool DirectSMCOperator::setFanMode(std::int64_t index, std::int64_t mode) {
 }
 
 bool DirectSMCOperator::setFanRPM(std::int64_t index, float rpm) {
-    if (index < 0 || index > 15 || !std::isfinite(rpm)) {
+    if (!isFanIndex(index) || !std::isfinite(rpm)) {
         return false;
     }
     if (!setFanMode(index, 1)) {

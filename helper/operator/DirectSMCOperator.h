@@ -38,7 +38,8 @@ public:
 
 private:
     bool openUnlocked();
-    std::optional<OperatorKeyInfo> readKeyInfoUnlocked(const std::string& key);
+    // The key-information sub-record exactly as the controller returned it.
+    std::optional<SMCKeyInfoData> readKeyInfoUnlocked(const std::string& key);
 
     std::unique_ptr<SmcTransport> transport_;
     std::mutex lock_;

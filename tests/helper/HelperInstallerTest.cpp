@@ -14,26 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TemporaryFolder;
-
-std::string slurp(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeExecutable(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << text;
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                              fs::perms::others_read | fs::perms::others_exec);
-}
+using testing::writeScript;
 
 // A systemctl that logs its arguments under the prefix (it starts with an empty environment,
 // so the prefix comes from its own path) and fails "enable" when told to by a marker file.
 void installFakeSystemctl(const std::string& prefix) {
-    writeExecutable(prefix + "/usr/bin/systemctl", R"(#!/bin/sh
-prefix="${0%/usr/bin/systemctl}"
+    writeScript(prefix + "/usr/bin/systemctl", R"(prefix="${0%/usr/bin/systemctl}"
 echo "$* HOME=${HOME-unset}" >> "$prefix/systemctl.log"
 if [ "$1" = enable ] && [ -e "$prefix/enable-fails" ]; then exit 1; fi
 exit 0
@@ -46,11 +32,11 @@ struct Installation {
     std::string source = folder.path() + "/build/VentoralHelper";
     std::ostringstream out, err;
 
-    Installation() { writeExecutable(source, "#!/bin/sh\necho helper\n"); }
+    Installation() { writeScript(source, "echo helper\n"); }
     bool install(uid_t euid = 0, std::string from = "") {
         return installHelperFiles({layout, from.empty() ? source : from, euid, 4242, err, out});
     }
-    std::string log() const { return slurp(folder.path() + "/systemctl.log"); }
+    std::string log() const { return testing::readFile(folder.path() + "/systemctl.log"); }
 };
 
 bool rootRun() {
@@ -71,12 +57,12 @@ TEST(HelperInstaller, InstallsBothCopiesSetuidRootAndStartsTheUnit) {
         EXPECT_EQ(st.st_mode & 07777, 04755u) << copy;
         EXPECT_EQ(st.st_uid, 0u);
         EXPECT_EQ(st.st_gid, 0u);
-        EXPECT_EQ(slurp(copy), slurp(i.source));
+        EXPECT_EQ(testing::readFile(copy), testing::readFile(i.source));
         EXPECT_FALSE(fs::exists(copy + ".tmp.4242"));
     }
     for (const auto& [file, text] : {std::pair{i.layout.unitFile(), systemdUnitText()},
                                      std::pair{i.layout.policyFile(), dbusPolicyText()}}) {
-        EXPECT_EQ(slurp(file), text);
+        EXPECT_EQ(testing::readFile(file), text);
         struct stat st {};
         ASSERT_EQ(::stat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0644u);
@@ -111,14 +97,14 @@ TEST(HelperInstaller, ReinstallingReplacesTheCopiesAndFallsBackToRestart) {
     Installation i;
     installFakeSystemctl(i.layout.prefix);
     ASSERT_TRUE(i.install());
-    writeExecutable(i.source, "#!/bin/sh\necho newer helper\n");
+    writeScript(i.source, "echo newer helper\n");
     std::ofstream(i.layout.daemonBinary() + ".tmp.4242") << "leftover";
     std::ofstream(i.layout.prefix + "/enable-fails");
     fs::remove(i.layout.prefix + "/systemctl.log");
 
     ASSERT_TRUE(i.install()) << i.err.str();
-    EXPECT_EQ(slurp(i.layout.daemonBinary()), "#!/bin/sh\necho newer helper\n");
-    EXPECT_EQ(slurp(i.layout.commandBinary()), "#!/bin/sh\necho newer helper\n");
+    EXPECT_EQ(testing::readFile(i.layout.daemonBinary()), "#!/bin/sh\necho newer helper\n");
+    EXPECT_EQ(testing::readFile(i.layout.commandBinary()), "#!/bin/sh\necho newer helper\n");
     EXPECT_FALSE(fs::exists(i.layout.daemonBinary() + ".tmp.4242"));
     EXPECT_EQ(i.log(), "daemon-reload HOME=unset\n"
                        "enable --now com.tesvane.smchelper.service HOME=unset\n"

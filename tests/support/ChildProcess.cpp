@@ -9,6 +9,7 @@
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -71,13 +72,6 @@ pid_t spawn(const std::vector<std::string>& argv, const EnvironmentChanges& set,
     return pid;
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::optional<int> waitFor(pid_t pid, double timeoutSeconds) {
     auto deadline =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
@@ -118,7 +112,7 @@ CommandResult runCommand(const std::vector<std::string>& argv, const Environment
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    return {status.value_or(-1), slurp(out), slurp(err)};
+    return {status.value_or(-1), readFile(out), readFile(err)};
 }
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
@@ -163,7 +157,7 @@ int BackgroundProcess::stop(int signal, double timeoutSeconds) {
 }
 
 std::string BackgroundProcess::errorOutput() const {
-    return slurp(errPath_);
+    return readFile(errPath_);
 }
 
 TemporaryFolder::TemporaryFolder() : path_(scratchName("tmp")) {
@@ -187,6 +181,19 @@ bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void writeScript(const std::string& path, const std::string& body, mode_t mode) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), mode);
 }
 
 } // namespace ventoral::testing

@@ -55,4 +55,9 @@ private:
 
 bool waitUntil(const std::function<bool()>& condition, double timeoutSeconds);
 
+// A whole file as text ("" when it cannot be read).
+std::string readFile(const std::string& path);
+// A shell script at `path` (folders made as needed) with `body` after the #! line.
+void writeScript(const std::string& path, const std::string& body, mode_t mode = 0755);
+
 } // namespace ventoral::testing

@@ -32,21 +32,16 @@ protected:
         fs::copy_file("/bin/true", p + "/usr/local/libexec/com.tesvane.smchelper");
         fs::create_directories(p + "/etc/systemd/system");
         std::ofstream(p + "/etc/systemd/system/com.tesvane.smchelper.service") << "[Unit]\n";
-        script(p + "/usr/bin/systemctl", "echo enabled\n");
+        writeScript(p + "/usr/bin/systemctl", "echo enabled\n");
         std::ofstream(p + "/sudo.log");
         ::chmod((p + "/sudo.log").c_str(), 0666);
-        script(p + "/usr/bin/sudo",
-               "echo \"$*\" >> '" + p +
-                   "/sudo.log'\necho 'sudo: a password is required' >&2\nexit 1\n");
+        writeScript(p + "/usr/bin/sudo",
+                    "echo \"$*\" >> '" + p +
+                        "/sudo.log'\necho 'sudo: a password is required' >&2\nexit 1\n");
         probe = folder.path() + "/engine-probe";
         fs::copy_file(VENTORAL_ENGINE_PROBE_PATH, probe);
         ::chmod(probe.c_str(), 0755);
         startDaemon();
-    }
-    static void script(const std::string& path, const std::string& body) {
-        fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path) << "#!/bin/sh\n" << body;
-        ::chmod(path.c_str(), 0755);
     }
     void startDaemon() {
         daemon = bus.startHelperDaemon(VENTORAL_HELPER_PATH, machine.root());
@@ -98,7 +93,7 @@ TEST_F(EngineEndToEnd, ARefusalShowsTheAuthorizationMessageAndWritesStop) {
     // No daemon registered: the writes go to the installed helper through sudo, which wants a
     // password.
     fs::remove(prefix.path() + "/etc/systemd/system/com.tesvane.smchelper.service");
-    script(prefix.path() + "/usr/bin/systemctl", "echo disabled\nexit 1\n");
+    writeScript(prefix.path() + "/usr/bin/systemctl", "echo disabled\nexit 1\n");
     auto engine = startEngine();
     EXPECT_NE(engine->errorOutput().find("mode Authorization Required (Read-Only)"),
               std::string::npos)

@@ -24,19 +24,6 @@ using namespace ventoral::testing;
 using Mode = PrivilegedWriteMode;
 using Clock = std::chrono::steady_clock;
 
-std::string slurp(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void script(const std::string& path, const std::string& body, mode_t mode = 0755) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << "#!/bin/sh\n" << body;
-    ::chmod(path.c_str(), mode);
-}
-
 // The main thread of these tests: jobs posted to it run when the test pumps.
 class MainQueue {
 public:
@@ -125,7 +112,7 @@ EmulatedSmcTransport::Key key(const std::string& type, double value) {
 class Rig {
 public:
     explicit Rig(uid_t euid = 1000) : euid_(euid) {
-        script(prefix() + "/usr/bin/systemctl", R"sh(p="${0%/usr/bin/systemctl}"
+        writeScript(prefix() + "/usr/bin/systemctl", R"sh(p="${0%/usr/bin/systemctl}"
 echo "$*" >> "$p/systemctl.log"
 if [ "$1" = is-enabled ]; then
   if [ -e "$p/unit-state" ]; then cat "$p/unit-state"; else echo not-found; exit 4; fi
@@ -133,7 +120,7 @@ if [ "$1" = is-enabled ]; then
 fi
 exit 0
 )sh");
-        script(prefix() + "/usr/bin/sudo", R"(p="${0%/usr/bin/sudo}"
+        writeScript(prefix() + "/usr/bin/sudo", R"(p="${0%/usr/bin/sudo}"
 [ "$1" = -n ] || exit 99
 shift
 if [ -e "$p/sudo-needs-password" ]; then echo "sudo: a password is required" >&2; exit 1; fi
@@ -172,11 +159,11 @@ exec "$@"
     std::string prefix() const { return root_.path() + "/root"; }
     std::string workspace() const { return root_.path() + "/it's mine"; }
     std::string buildHelper() const { return workspace() + "/build/debug/helper/VentoralHelper"; }
-    std::string log() const { return slurp(root_.path() + "/helper.log"); }
+    std::string log() const { return readFile(root_.path() + "/helper.log"); }
 
     // A fake helper at `path` that logs its arguments and then does `then`.
     void helper(const std::string& path, mode_t mode, const std::string& then = "exit 0\n") {
-        script(path, "echo \"$*\" >> '" + root_.path() + "/helper.log'\n" + then, mode);
+        writeScript(path, "echo \"$*\" >> '" + root_.path() + "/helper.log'\n" + then, mode);
     }
     void installed(bool setuid, const char* unitState) {
         PrivilegedSMCWriter& w = *writer();
@@ -246,7 +233,7 @@ TEST(PrivilegedSMCWriter, PkexecOutcomes) {
         {"exit 127\n", ElevationOutcome::Kind::unavailable, ""},
     };
     for (const auto& c : cases) {
-        script(pkexec, c.body);
+        writeScript(pkexec, c.body);
         auto outcome = runWithPkexec(pkexec, "exit 0");
         EXPECT_EQ(outcome.kind, c.kind) << c.body;
         EXPECT_EQ(outcome.message, c.message) << c.body;
@@ -398,7 +385,7 @@ TEST(PrivilegedSMCWriter, AuthorizationQuotesThePathAndMakesTheBusEligibleAgain)
     auto run = runCommand({"/bin/sh", "-c", rig.elevated[0]});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(rig.log(), "install\n");
-    EXPECT_NE(slurp(rig.prefix() + "/systemctl.log").find("enable --now com.tesvane.smchelper"),
+    EXPECT_NE(readFile(rig.prefix() + "/systemctl.log").find("enable --now com.tesvane.smchelper"),
               std::string::npos);
 
     struct Case {
