@@ -3,6 +3,7 @@
 #include "application/menubar/TrioMenuBarIconRenderer.h"
 #include "core/common/Format.h"
 #include "core/common/MainThread.h"
+#include "core/common/Numbers.h"
 #include "core/power/PowerFormatters.h"
 
 #include <QCoreApplication>
@@ -33,10 +34,6 @@ bool isAuto(const ActivePresetSelection& selection) {
 
 float clampToFan(float value, const FanInfo& fan) {
     return std::max(std::min(value, fan.maxRPM), fan.minRPM);
-}
-
-double finiteOrZero(std::optional<double> value) {
-    return value && std::isfinite(*value) ? *value : 0.0;
 }
 
 long long roundedInteger(double value) {

@@ -38,10 +38,6 @@ std::string truncated(float value) {
     return std::to_string(static_cast<long long>(value));
 }
 
-std::string_view modeTitle(FanMode mode) {
-    return mode == FanMode::manual ? "Manual Forced" : "System Auto";
-}
-
 std::string formatted(const std::optional<double>& value, const char* format) {
     if (!value) {
         return notAvailable;
@@ -75,7 +71,7 @@ void writeVerificationReport(std::ostream& out, VerificationSources& s) {
     for (const FanInfo& fan : hardware.fans) {
         out << "  \u2022 [" << fan.name << "] Current: " << cformat("%.1f", double{fan.currentRPM})
             << " RPM | Bounds: [" << truncated(fan.minRPM) << " - " << truncated(fan.maxRPM)
-            << "] RPM | Mode: " << modeTitle(fan.mode) << "\n";
+            << "] RPM | Mode: " << title(fan.mode) << "\n";
     }
     out << "Thermal Sensors Detected: " << hardware.sensors.size() << "\n";
     out << "  \u2022 CPU Average: " << cformat("%.1f", hardware.cpuTemperature()) << "\u00B0C\n";
@@ -124,7 +120,7 @@ void writeVerificationReport(std::ostream& out, VerificationSources& s) {
                                                       selection);
             out << "  \u2022 Preset [" << selection.title()
                 << "]: Target RPM = " << static_cast<long long>(roundHalfAway(target.targetRPM))
-                << " | Mode = " << modeTitle(target.mode) << "\n";
+                << " | Mode = " << title(target.mode) << "\n";
         }
     }
 
@@ -141,9 +137,9 @@ void writeVerificationReport(std::ostream& out, VerificationSources& s) {
     out << "Running as root: " << flag(s.effectiveUid == 0) << "\n";
     out << "Privilege Mode:  " << rawValue(s.writer.checkPrivilegeStatus()) << "\n";
     out << "SMAppService Daemon Status: " << daemonStatusText(s.writer.daemonStatus()) << "\n";
-    if (auto helper = s.writer.resolveHelperBinaryPath()) {
-        out << "Helper Binary: " << *helper
-            << " (SetUID Root: " << flag(PrivilegedSMCWriter::isHelperSetuid(*helper)) << ")\n";
+    if (auto helper = s.writer.helperLocator().helperToRun()) {
+        out << "Helper Binary: " << *helper << " (SetUID Root: " << flag(isHelperSetuid(*helper))
+            << ")\n";
     } else {
         out << "Helper Binary: NOT FOUND\n";
     }
@@ -167,10 +163,7 @@ int installHelper(std::ostream& out, PrivilegedSMCWriter& writer, uid_t effectiv
             << " --install-helper).\n";
         return 1;
     }
-    auto helper = writer.resolveBundledOrBuildHelperPath();
-    if (!helper) {
-        helper = writer.resolveHelperBinaryPath();
-    }
+    auto helper = writer.helperLocator().installSource();
     if (!helper) {
         out << "Error: Could not locate VentoralHelper binary.\n";
         return 1;

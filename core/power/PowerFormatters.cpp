@@ -1,19 +1,11 @@
 #include "core/power/PowerFormatters.h"
 
 #include "core/common/Format.h"
+#include "core/common/Numbers.h"
 
 #include <cmath>
 
 namespace ventoral {
-namespace {
-
-// Negative (and negative zero) readings show as 0.
-double nonNegative(double value) {
-    return value > 0 ? value : 0.0;
-}
-
-} // namespace
-
 namespace PowerFormatters {
 
 std::string watts(double value) {

@@ -1,18 +1,10 @@
 #include "core/power/PowerTelemetrySnapshot.h"
 
+#include "core/common/Numbers.h"
+
 #include <cmath>
 
 namespace ventoral {
-namespace {
-
-double finiteOrZero(double value) {
-    return std::isfinite(value) ? value : 0.0;
-}
-double nonNegative(double value) {
-    return value > 0 ? finiteOrZero(value) : 0.0;
-}
-
-} // namespace
 
 std::string USBPortPower::displayLabel() const {
     if (deviceName && !deviceName->empty()) {

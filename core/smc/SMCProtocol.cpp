@@ -83,6 +83,36 @@ std::array<std::uint8_t, 4> littleEndianBytes(float value) {
             static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
 }
 
+SMCKeyData_t keyInfoRequest(std::string_view key) {
+    SMCKeyData_t input = zeroRecord();
+    input.key = fourCharCode(key);
+    input.data8 = SMCCommand::readKeyInfo;
+    return input;
+}
+
+SMCKeyData_t readBytesRequest(std::string_view key, std::uint32_t dataSize) {
+    SMCKeyData_t input = zeroRecord();
+    input.key = fourCharCode(key);
+    input.keyInfo.dataSize = dataSize;
+    input.data8 = SMCCommand::readBytes;
+    return input;
+}
+
+SMCKeyData_t writeBytesRequest(std::string_view key, const SMCKeyInfoData& info,
+                               std::span<const std::uint8_t> bytes) {
+    SMCKeyData_t input = zeroRecord();
+    input.key = fourCharCode(key);
+    input.keyInfo = info;
+    input.data8 = SMCCommand::writeBytes;
+    std::copy_n(bytes.begin(), std::min(bytes.size(), sizeof input.bytes), input.bytes);
+    return input;
+}
+
+std::vector<std::uint8_t> replyBytes(const SMCKeyData_t& reply, std::uint32_t dataSize) {
+    const std::size_t n = std::min<std::size_t>(dataSize, sizeof reply.bytes);
+    return {reply.bytes, reply.bytes + n};
+}
+
 double decodeSMCNumber(std::span<const std::uint8_t> bytes, const std::string& type) {
     static constexpr std::string_view knownTypes[] = {"flt ", "fpe2", "sp78", "ui8 ",
                                                       "si8 ", "ui16", "si16", "ui32"};

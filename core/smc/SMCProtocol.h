@@ -37,6 +37,15 @@ constexpr bool isFanIndex(std::int64_t index) {
 }
 
 float littleEndianFloat(std::span<const std::uint8_t> bytes);
+
+// The request records of the three commands every reader and writer sends.
+SMCKeyData_t keyInfoRequest(std::string_view key);
+SMCKeyData_t readBytesRequest(std::string_view key, std::uint32_t dataSize);
+// `info` travels as given: a writer that read the key's whole information sends it back.
+SMCKeyData_t writeBytesRequest(std::string_view key, const SMCKeyInfoData& info,
+                               std::span<const std::uint8_t> bytes);
+// The leading `dataSize` bytes of a reply's data, at most the record's 32.
+std::vector<std::uint8_t> replyBytes(const SMCKeyData_t& reply, std::uint32_t dataSize);
 std::array<std::uint8_t, 4> littleEndianBytes(float value);
 
 // One exchange with the controller: the 80-byte record in, a return code and the record out.

@@ -95,6 +95,8 @@ public:
     SMCKeyInfo readKeyInfoUnlocked(const std::string& key);
     SMCRawValue readKeyRaw(const std::string& key);
     double readNumber(const std::string& key);
+    // A finite value, or nothing when the key is absent, unreadable or not a number.
+    std::optional<double> readNumberOrNothing(const std::string& key);
     SMCCachedRead readCachedKeyRawUnlocked(const std::string& key);
     SMCPowerScalar decodePowerScalarUnlocked(const std::string& key);
     void writeKeyRaw(const std::string& key, std::span<const std::uint8_t> bytes,
@@ -105,6 +107,8 @@ public:
     std::vector<FanInfo> readFans();
     void writeFanMode(std::int64_t fanIndex, FanMode mode);
     void writeFanTargetRPM(std::int64_t fanIndex, float rpm);
+    // Every fan back to automatic and the force mask cleared; the last fan's error, if any.
+    std::optional<SMCError> resetAllFansToAutomatic();
     std::vector<ThermalSensor> readThermalSensors(bool onlyPrimaryCategories);
     TelemetrySnapshot readSnapshot(bool includeThermalSensors, bool onlyPrimaryThermalCategories);
 
@@ -133,14 +137,11 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    SmcTransport::Reply callUnlocked(SMCKeyData_t& input);
+    SmcTransport::Reply callUnlocked(const SMCKeyData_t& input);
     BytesReply readBytesUnlocked(const std::string& key, const SMCKeyInfo& info);
-    std::optional<double> readNumberOrNothing(const std::string& key);
     FanBounds fanBounds(std::int64_t index);
     std::optional<double> powerScalarUnlocked(const char* key);
     void appendHIDReadings(bool onlyPrimaryCategories, std::vector<ThermalSensor>& out);
-
-    static constexpr std::uint32_t selector = 2;
 
     std::unique_ptr<SmcTransport> transport_;
     WallClock clock_;

@@ -2,6 +2,7 @@
 
 #include "SMCHelperProtocolAdaptor.h"
 #include "core/helper/HelperProtocol.h"
+#include "core/smc/SMCKeys.h"
 #include "helper/daemon/FanCustody.h"
 #include "helper/daemon/HelperRequests.h"
 
@@ -21,7 +22,6 @@ constexpr const char* loginName = "org.freedesktop.login1";
 constexpr const char* loginPath = "/org/freedesktop/login1";
 constexpr const char* loginManager = "org.freedesktop.login1.Manager";
 constexpr const char* busDaemonName = "org.freedesktop.DBus";
-constexpr const char* packageTemperatureKey = "TC0P";
 
 // What the daemon holds beside the interface: who holds which fan, the sleep inhibitor taken
 // while any fan is manual, and the ways fans are handed back.
@@ -148,7 +148,7 @@ private:
         while (!wake_.wait_for(lock, std::chrono::seconds(1), [&] { return stopping_; })) {
             lock.unlock();
             const bool manual = guardian.custody().anyManual();
-            auto celsius = manual ? smc.readNumber(packageTemperatureKey) : std::nullopt;
+            auto celsius = manual ? smc.readNumber(SMCKey::cpuPackage) : std::nullopt;
             double now =
                 std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
                     .count();

@@ -1,5 +1,7 @@
 #include "helper/install/HelperInstaller.h"
 
+#include "core/helper/HelperProtocol.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/process/ProcessRunner.h"
 #include "platform/sysfs/SysfsFiles.h"
 
@@ -17,26 +19,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* installFailed = "Installation failed: ";
 
-// Writes `text` to `path` through a temporary file in the same folder and a rename.
-bool writeAtomically(const std::string& path, const std::string& text, std::string& error) {
-    std::string temporary = path + ".tmp." + std::to_string(getpid());
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-              ::fsync(fd) == 0;
-    int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::strerror(ok ? errno : saved);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool sameFile(const std::string& a, const std::string& b) {
     auto ra = sysfs::resolve(a);
     auto rb = sysfs::resolve(b);
@@ -45,34 +27,30 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 } // namespace
 
-std::string InstallLayout::systemctl() const {
-    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
-        std::string path = prefix + candidate;
-        if (::access(path.c_str(), X_OK) == 0) {
-            return path;
-        }
-    }
-    return prefix + "/usr/bin/systemctl";
-}
-
 std::string systemdUnitText() {
-    return R"([Unit]
+    const std::string daemon = InstalledPath::daemonBinary;
+    return std::string(R"([Unit]
 Description=Ventoral fan control helper
 After=dbus.service
 Requires=dbus.service
 
 [Service]
 Type=dbus
-BusName=com.tesvane.smchelper
-ExecStart=/usr/local/libexec/com.tesvane.smchelper
-ExecStopPost=/usr/local/libexec/com.tesvane.smchelper reset-auto
+BusName=)") +
+           HelperProtocol::busName + R"(
+ExecStart=)" +
+           daemon + R"(
+ExecStopPost=)" +
+           daemon + " " + HelperProtocol::Command::resetAuto + R"(
 Restart=always
 RestartSec=2
-RuntimeDirectory=ventoral
+RuntimeDirectory=)" +
+           InstalledPath::runtimeFolderName + R"(
 RuntimeDirectoryMode=0700
 RuntimeDirectoryPreserve=yes
 ProtectSystem=strict
-ReadWritePaths=/sys /run/ventoral
+ReadWritePaths=/sys )" +
+           InstalledPath::runtimeFolder + R"(
 ProtectHome=yes
 PrivateTmp=yes
 PrivateDevices=yes
@@ -96,21 +74,29 @@ WantedBy=multi-user.target
 }
 
 std::string dbusPolicyText() {
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
+    const std::string name = HelperProtocol::busName;
+    return std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <policy user="root">
-    <allow own="com.tesvane.smchelper"/>
-    <allow send_destination="com.tesvane.smchelper"/>
+    <allow own=")") +
+           name + R"("/>
+    <allow send_destination=")" +
+           name + R"("/>
   </policy>
   <policy context="default">
-    <deny own="com.tesvane.smchelper"/>
-    <allow send_destination="com.tesvane.smchelper"
-           send_interface="com.tesvane.SMCHelperProtocol"/>
-    <allow send_destination="com.tesvane.smchelper"
+    <deny own=")" +
+           name + R"("/>
+    <allow send_destination=")" +
+           name + R"("
+           send_interface=")" +
+           HelperProtocol::interfaceName + R"("/>
+    <allow send_destination=")" +
+           name + R"("
            send_interface="org.freedesktop.DBus.Introspectable"/>
-    <allow send_destination="com.tesvane.smchelper"
+    <allow send_destination=")" +
+           name + R"("
            send_interface="org.freedesktop.DBus.Peer"/>
   </policy>
 </busconfig>
@@ -164,12 +150,11 @@ bool installHelperFiles(const InstallEnvironment& env) {
     for (const auto& [path, text] : {std::pair{layout.unitFile(), systemdUnitText()},
                                      std::pair{layout.policyFile(), dbusPolicyText()}}) {
         std::string error;
-        if (!writeAtomically(path, text, error)) {
+        if (!writeFileAtomically(path, text, 0644, &error)) {
             env.err << installFailed << error << "\n";
             return false;
         }
         (void)::chown(path.c_str(), 0, 0);
-        (void)::chmod(path.c_str(), 0644);
     }
 
     const std::string systemctl = layout.systemctl();
@@ -178,13 +163,13 @@ bool installHelperFiles(const InstallEnvironment& env) {
         env.err << "systemctl could not be started (" << systemctl
                 << "): the daemon was not started; the helper command works without it.\n";
     } else {
-        auto enable =
-            runProgram(systemctl, {"enable", "--now", helperUnitName}, ProcessOutput::inherit);
+        auto enable = runProgram(systemctl, {"enable", "--now", InstalledPath::unitName},
+                                 ProcessOutput::inherit);
         if (!enable.succeeded()) {
             auto restart =
-                runProgram(systemctl, {"restart", helperUnitName}, ProcessOutput::inherit);
+                runProgram(systemctl, {"restart", InstalledPath::unitName}, ProcessOutput::inherit);
             if (!restart.succeeded()) {
-                env.err << "systemctl could not start " << helperUnitName
+                env.err << "systemctl could not start " << InstalledPath::unitName
                         << "; the helper command works without it.\n";
             }
         }

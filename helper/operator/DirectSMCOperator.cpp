@@ -1,6 +1,8 @@
 #include "helper/operator/DirectSMCOperator.h"
 
 #include "core/smc/SMCError.h"
+#include "core/smc/SMCFanControl.h"
+#include "core/smc/SMCKeys.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,9 +10,31 @@
 namespace ventoral {
 namespace {
 
-std::string fanKey(std::int64_t index, const char* suffix) {
-    return "F" + std::to_string(index) + suffix;
-}
+// The operator's plain reads and writes as the shared fan rules expect them.
+class OperatorKeyAccess final : public SMCKeyAccess {
+public:
+    explicit OperatorKeyAccess(DirectSMCOperator& smc) : smc_(smc) {}
+
+    SMCKeyLookup lookUpKey(const std::string& key) override {
+        if (auto info = smc_.readKeyInfo(key)) {
+            return {info->dataType, std::nullopt};
+        }
+        return {std::nullopt, SMCError::keyNotFound(key)};
+    }
+    std::optional<double> readFiniteNumber(const std::string& key) override {
+        return smc_.readNumber(key);
+    }
+    std::optional<SMCError> writeKey(const std::string& key, std::span<const std::uint8_t> bytes,
+                                     const std::string& dataType) override {
+        if (smc_.writeRaw(key, bytes, dataType)) {
+            return std::nullopt;
+        }
+        return SMCError::writeFailed(key);
+    }
+
+private:
+    DirectSMCOperator& smc_;
+};
 
 } // namespace
 
@@ -35,19 +59,23 @@ bool DirectSMCOperator::openConnection() {
     return openUnlocked();
 }
 
-std::optional<SMCKeyInfoData> DirectSMCOperator::readKeyInfoUnlocked(const std::string& key) {
+std::optional<SMCKeyData_t> DirectSMCOperator::callUnlocked(const SMCKeyData_t& input) {
     if (!openUnlocked()) {
         return std::nullopt;
     }
-    SMCKeyData_t input = zeroRecord();
-    input.key = fourCharCode(key);
-    input.data8 = SMCCommand::readKeyInfo;
     auto reply = transport_->call(toBytes(input));
     SMCKeyData_t output = fromBytes(reply.output);
     if (reply.kernelReturn != SMCReturn::success || output.result != 0) {
         return std::nullopt;
     }
-    return output.keyInfo;
+    return output;
+}
+
+std::optional<SMCKeyInfoData> DirectSMCOperator::readKeyInfoUnlocked(const std::string& key) {
+    if (auto output = callUnlocked(keyInfoRequest(key))) {
+        return output->keyInfo;
+    }
+    return std::nullopt;
 }
 
 std::optional<OperatorKeyInfo> DirectSMCOperator::readKeyInfo(const std::string& key) {
@@ -66,21 +94,12 @@ std::optional<double> DirectSMCOperator::readNumber(const std::string& key) {
         return std::nullopt;
     }
     std::lock_guard guard(lock_);
-    if (!openUnlocked()) {
+    auto output = callUnlocked(readBytesRequest(key, info->dataSize));
+    if (!output) {
         return std::nullopt;
     }
-    SMCKeyData_t input = zeroRecord();
-    input.key = fourCharCode(key);
-    input.keyInfo.dataSize = info->dataSize;
-    input.data8 = SMCCommand::readBytes;
-    auto reply = transport_->call(toBytes(input));
-    SMCKeyData_t output = fromBytes(reply.output);
-    if (reply.kernelReturn != SMCReturn::success || output.result != 0) {
-        return std::nullopt;
-    }
-    std::size_t n = std::min<std::size_t>(info->dataSize, sizeof output.bytes);
     try {
-        return decodeSMCNumber(std::span<const std::uint8_t>(output.bytes, n), info->dataType);
+        return decodeSMCNumber(replyBytes(*output, info->dataSize), info->dataType);
     } catch (const SMCError&) {
         return std::nullopt;
     }
@@ -93,81 +112,40 @@ bool DirectSMCOperator::writeRaw(const std::string& key, std::span<const std::ui
     if (!info) {
         return false;
     }
-    SMCKeyData_t input = zeroRecord();
-    input.key = fourCharCode(key);
-    input.keyInfo = *info; // as the controller reported it, attributes included
+    // Sent back as the controller reported it, attributes included.
     if (dataType) {
-        input.keyInfo.dataType = fourCharCode(*dataType);
+        info->dataType = fourCharCode(*dataType);
     }
-    input.data8 = SMCCommand::writeBytes;
-    std::copy_n(bytes.begin(), std::min(bytes.size(), sizeof input.bytes), input.bytes);
-    auto reply = transport_->call(toBytes(input));
-    return reply.kernelReturn == SMCReturn::success && fromBytes(reply.output).result == 0;
+    return callUnlocked(writeBytesRequest(key, *info, bytes)).has_value();
 }
 
 int DirectSMCOperator::readFanCount() {
-    auto count = readNumber("FNum");
-    if (!count || !std::isfinite(*count)) {
-        return 0;
-    }
-    return static_cast<int>(std::clamp(std::trunc(*count), 0.0, 16.0));
+    return fanCountFrom(readNumber(SMCKey::fanCount));
 }
 
 bool DirectSMCOperator::setFanMode(std::int64_t index, std::int64_t mode) {
-    if (!isFanIndex(index)) {
-        return false;
-    }
-    const bool manual = mode == 1;
-    bool succeeded = false;
-    const std::string modeKey = fanKey(index, "Md");
-    if (readKeyInfo(modeKey)) {
-        const std::uint8_t byte = manual ? 1 : 0;
-        succeeded = writeRaw(modeKey, std::span(&byte, 1), "ui8 ");
-    }
-    if (auto maskValue = readNumber("FS! "); maskValue && std::isfinite(*maskValue)) {
-        auto mask = static_cast<std::uint16_t>(std::trunc(std::clamp(*maskValue, 0.0, 65535.0)));
-        const auto bit = static_cast<std::uint16_t>(1u << index);
-        mask = manual ? static_cast<std::uint16_t>(mask | bit)
-                      : static_cast<std::uint16_t>(mask & ~bit);
-        auto bytes = bigEndianBytes(mask);
-        succeeded = writeRaw("FS! ", bytes, "ui16") || succeeded;
-    }
-    return succeeded;
+    OperatorKeyAccess access(*this);
+    return !writeFanModeKeys(access, index, mode == 1);
 }
 
 bool DirectSMCOperator::setFanRPM(std::int64_t index, float rpm) {
     if (!isFanIndex(index) || !std::isfinite(rpm)) {
         return false;
     }
-    if (!setFanMode(index, 1)) {
-        return false;
-    }
-    const std::string targetKey = fanKey(index, "Tg");
-    auto info = readKeyInfo(targetKey);
-    if (!info) {
-        return false;
-    }
-    // Decoded numbers are always finite, so an absent value is the only default case.
-    double value =
-        clampTargetRPM(rpm, readNumber(fanKey(index, "Mn")), readNumber(fanKey(index, "Mx")));
-    return writeRaw(targetKey, encodeTargetRPM(value, info->dataType), info->dataType);
+    OperatorKeyAccess access(*this);
+    return !writeFanModeKeys(access, index, true) && !writeFanTargetKey(access, index, rpm);
 }
 
 bool DirectSMCOperator::resetAllFansToAuto() {
     const int n = readFanCount();
-    bool anySucceeded = false;
-    for (int i = 0; i < std::max(n, 1); ++i) {
-        anySucceeded = setFanMode(i, 0) || anySucceeded;
-    }
-    const bool hasMask = readKeyInfo("FS! ").has_value();
-    if (hasMask) {
-        const std::array<std::uint8_t, 2> zero{0, 0};
-        anySucceeded = writeRaw("FS! ", zero, "ui16") || anySucceeded;
-    }
+    OperatorKeyAccess access(*this);
+    // With no fan count, fan 0 is still tried: a controller may hide the count.
+    const FanResetOutcome outcome = resetFanKeys(access, std::max(n, 1));
+    const bool anySucceeded = outcome.anyFanReset || outcome.maskCleared;
     if (n != 0 || anySucceeded) {
         return anySucceeded;
     }
-    return !readKeyInfo("F0Md") && !hasMask;
+    return !readKeyInfo(SMCKey::fan(0, SMCKey::FanField::mode)) && !outcome.hasMask;
 }
 
 } // namespace ventoral

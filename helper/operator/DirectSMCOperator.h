@@ -38,6 +38,8 @@ public:
 
 private:
     bool openUnlocked();
+    // The reply record of a call the controller accepted, or nothing.
+    std::optional<SMCKeyData_t> callUnlocked(const SMCKeyData_t& input);
     // The key-information sub-record exactly as the controller returned it.
     std::optional<SMCKeyInfoData> readKeyInfoUnlocked(const std::string& key);
 

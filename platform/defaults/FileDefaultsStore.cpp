@@ -1,5 +1,7 @@
 #include "platform/defaults/FileDefaultsStore.h"
 
+#include "platform/files/AtomicFile.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -12,21 +14,6 @@ namespace ventoral {
 namespace {
 
 constexpr const char* applicationFolder = "com.tesvane.VentoralController";
-
-bool writeAll(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Creates each missing folder of `path`, private to the user.
 bool makeFolders(const std::string& path) {
@@ -110,27 +97,8 @@ bool FileDefaultsStore::setData(std::string_view key, std::string_view bytes) {
     if (!isValidDefaultsKey(key) || !makeFolders(folder_)) {
         return false;
     }
-    const std::string target = folder_ + "/" + std::string(key);
-    std::string pattern = target + ".tmp-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(name.data(), target.c_str()) != 0) {
-        ::unlink(name.data());
-        return false;
-    }
-    // Make the rename itself durable.
-    int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    // Private to the user, like the folder.
+    return writeFileAtomically(folder_ + "/" + std::string(key), bytes, 0600);
 }
 
 } // namespace ventoral

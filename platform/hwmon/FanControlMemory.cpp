@@ -1,5 +1,7 @@
 #include "platform/hwmon/FanControlMemory.h"
 
+#include "core/helper/InstallLayout.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/sysfs/SysfsFiles.h"
 
 #include <cerrno>
@@ -15,7 +17,7 @@ namespace ventoral {
 FanControlMemory::FanControlMemory(std::string folder) : folder_(std::move(folder)) {}
 
 std::string FanControlMemory::folderFor(const std::string& sysfsRoot) {
-    return sysfsRoot == "/sys" ? "/run/ventoral" : sysfsRoot + "/.ventoral-state";
+    return sysfsRoot == "/sys" ? InstalledPath::runtimeFolder : sysfsRoot + "/.ventoral-state";
 }
 
 std::string FanControlMemory::pathFor(const std::string& channelId) const {
@@ -56,20 +58,7 @@ bool FanControlMemory::remember(const std::string& channelId, const Original& or
     }
     std::string body = channelId + "\n" + std::to_string(original.enable) + "\n" +
                        (original.pwm ? std::to_string(*original.pwm) : "") + "\n";
-    std::string target = pathFor(channelId);
-    std::string temp = target + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size()) &&
-              ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return writeFileAtomically(pathFor(channelId), body, 0600);
 }
 
 void FanControlMemory::forget(const std::string& channelId) {

@@ -1,5 +1,6 @@
 #include "platform/hwmon/HwmonSmcTransport.h"
 
+#include "core/smc/SMCKeys.h"
 #include "platform/power/PowerSupplies.h"
 #include "platform/sysfs/SysfsFiles.h"
 
@@ -9,6 +10,8 @@
 
 namespace ventoral {
 namespace {
+
+using SMCKey::FanField;
 
 constexpr float defaultMaximum = 6500;
 constexpr std::int64_t fullDuty = 255;
@@ -129,7 +132,8 @@ void HwmonSmcTransport::buildUnlocked() {
         fans_.resize(maxFans);
     }
     const auto count = static_cast<std::uint8_t>(fans_.size());
-    keys_["FNum"] = {"ui8 ", 1, [count] { return std::vector<std::uint8_t>{count}; }, {}, {}};
+    keys_[SMCKey::fanCount] = {
+        SMCType::ui8, 1, [count] { return std::vector<std::uint8_t>{count}; }, {}, {}};
     for (std::size_t i = 0; i < fans_.size(); ++i) {
         addFanKeys(i, fans_[i]);
     }
@@ -141,7 +145,7 @@ void HwmonSmcTransport::buildUnlocked() {
 void HwmonSmcTransport::addFloatKey(const std::string& name, std::string source,
                                     std::function<std::optional<double>()> value) {
     keys_[name] = {
-        "flt ",
+        SMCType::flt,
         4,
         [value = std::move(value), source]() -> std::optional<std::vector<std::uint8_t>> {
             auto v = value();
@@ -155,18 +159,20 @@ void HwmonSmcTransport::addFloatKey(const std::string& name, std::string source,
 }
 
 void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan) {
-    const std::string prefix = "F" + std::to_string(index);
-    addFloatKey(prefix + "Ac", fan.input, [input = fan.input] { return scaled(input, 1); });
-    addFloatKey(prefix + "Mn", fan.input,
+    const auto key = [index](FanField field) {
+        return SMCKey::fan(static_cast<std::int64_t>(index), field);
+    };
+    addFloatKey(key(FanField::actual), fan.input, [input = fan.input] { return scaled(input, 1); });
+    addFloatKey(key(FanField::minimum), fan.input,
                 [fan] { return static_cast<double>(hwmonFanMinimum(fan)); });
-    addFloatKey(prefix + "Mx", fan.input,
+    addFloatKey(key(FanField::maximum), fan.input,
                 [fan] { return static_cast<double>(hwmonFanMaximum(fan)); });
 
     // A fan switched through pwmN_enable is steered by its duty; a target file is then the
     // automatic controller's business (amdgpu refuses it), so speeds go to and come from pwm.
     auto targetFile = byPwm(fan) ? std::nullopt : (fan.target ? fan.target : fan.output);
     if (targetFile || fan.pwm) {
-        addFloatKey(prefix + "Tg", targetFile.value_or(fan.pwm.value_or("")),
+        addFloatKey(key(FanField::target), targetFile.value_or(fan.pwm.value_or("")),
                     [fan, targetFile]() -> std::optional<double> {
                         if (targetFile) {
                             return scaled(*targetFile, 1);
@@ -180,26 +186,26 @@ void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan
                         return lo + std::clamp(static_cast<double>(*duty), 0.0, 255.0) / 255.0 *
                                         (hi - lo);
                     });
-        keys_[prefix + "Tg"].write = [this, fan](std::span<const std::uint8_t> bytes) {
+        keys_[key(FanField::target)].write = [this, fan](std::span<const std::uint8_t> bytes) {
             return writeTarget(fan, littleEndianFloat(bytes));
         };
     }
 
     auto modeFile = fan.pwmEnable ? fan.pwmEnable : fan.manual;
     if (modeFile) {
-        keys_[prefix + "Md"] = {"ui8 ", 1,
-                                [modeFile]() -> std::optional<std::vector<std::uint8_t>> {
-                                    auto value = sysfs::readInteger(*modeFile);
-                                    if (!value) {
-                                        return std::nullopt;
-                                    }
-                                    return std::vector<std::uint8_t>{
-                                        static_cast<std::uint8_t>(*value == 1 ? 1 : 0)};
-                                },
-                                [this, fan](std::span<const std::uint8_t> bytes) {
-                                    return writeMode(fan, bytes[0] != 0);
-                                },
-                                *modeFile};
+        keys_[key(FanField::mode)] = {SMCType::ui8, 1,
+                                      [modeFile]() -> std::optional<std::vector<std::uint8_t>> {
+                                          auto value = sysfs::readInteger(*modeFile);
+                                          if (!value) {
+                                              return std::nullopt;
+                                          }
+                                          return std::vector<std::uint8_t>{
+                                              static_cast<std::uint8_t>(*value == 1 ? 1 : 0)};
+                                      },
+                                      [this, fan](std::span<const std::uint8_t> bytes) {
+                                          return writeMode(fan, bytes[0] != 0);
+                                      },
+                                      *modeFile};
     }
 }
 
@@ -272,11 +278,12 @@ void HwmonSmcTransport::addTemperatureKeys(const HwmonInventory& inventory) {
                         [input = channel->input] { return scaled(input, 1000); });
         }
     };
-    addCelsius("TC0P",
+    addCelsius(SMCKey::cpuPackage,
                findTemperature(inventory, {"coretemp", "k10temp", "zenpower", "cpu_thermal"},
                                {"Package id 0", "Tdie", "Tctl", ""}));
-    addCelsius("TG0P", findTemperature(inventory, {"amdgpu", "radeon", "nouveau"}, {"edge", ""}));
-    addCelsius("Tm0P", findTemperature(inventory, {"jc42", "spd5118"}, {""}));
+    addCelsius(SMCKey::gpu,
+               findTemperature(inventory, {"amdgpu", "radeon", "nouveau"}, {"edge", ""}));
+    addCelsius(SMCKey::memory, findTemperature(inventory, {"jc42", "spd5118"}, {""}));
 }
 
 void HwmonSmcTransport::addPowerKeys() {
@@ -287,34 +294,38 @@ void HwmonSmcTransport::addPowerKeys() {
 
     if (package->isReadable()) {
         package->watts(); // the baseline, so the first real read has something to compare to
-        addFloatKey("PHPC", {}, [package] { return package->watts(); });
+        addFloatKey(SMCKey::cpuPackagePower, {}, [package] { return package->watts(); });
         meters_.push_back(package);
     }
     if (psys->isReadable()) {
         psys->watts();
-        addFloatKey("PSTR", {}, [psys] { return psys->watts(); });
+        addFloatKey(SMCKey::systemPower, {}, [psys] { return psys->watts(); });
         meters_.push_back(psys);
     } else if (battery) {
-        addFloatKey("PSTR", battery->dir, [b = *battery] { return batteryDischargeWatts(b); });
+        addFloatKey(SMCKey::systemPower, battery->dir,
+                    [b = *battery] { return batteryDischargeWatts(b); });
     }
     if (battery) {
-        addFloatKey("B0AV", battery->dir, [b = *battery] { return batteryVolts(b); });
-        addFloatKey("B0AC", battery->dir, [b = *battery] { return batteryAmps(b); });
+        addFloatKey(SMCKey::batteryVoltage, battery->dir,
+                    [b = *battery] { return batteryVolts(b); });
+        addFloatKey(SMCKey::batteryCurrent, battery->dir,
+                    [b = *battery] { return batteryAmps(b); });
         if (battery->integer("temp")) {
-            addFloatKey("TB0T", battery->dir, [b = *battery] { return batteryTemperature(b); });
+            addFloatKey(SMCKey::batteryTemperature, battery->dir,
+                        [b = *battery] { return batteryTemperature(b); });
         }
     }
     auto sources = usbCSources(supplies);
     for (std::size_t p = 0; p < sources.size() && p < 4; ++p) {
-        const std::string port = "D" + std::to_string(p + 1);
+        const int port = static_cast<int>(p + 1);
         const auto& source = sources[p];
-        addFloatKey(port + "JV", source.dir, [source]() -> std::optional<double> {
+        addFloatKey(SMCKey::portVoltage(port), source.dir, [source]() -> std::optional<double> {
             if (!source.isOnline()) {
                 return std::nullopt;
             }
             return scaled(source.dir + "/voltage_now", 1e6);
         });
-        addFloatKey(port + "JI", source.dir, [source]() -> std::optional<double> {
+        addFloatKey(SMCKey::portCurrent(port), source.dir, [source]() -> std::optional<double> {
             if (!source.isOnline()) {
                 return std::nullopt;
             }

@@ -3,6 +3,7 @@
 #include "platform/power/SharedPowerBatteryService.h"
 
 #include "core/common/MainThread.h"
+#include "core/smc/SMCKeys.h"
 #include "platform/power/PowerProfiles.h"
 #include "platform/power/PowerSourceEvents.h"
 #include "platform/power/SysfsPowerSourceProvider.h"
@@ -27,7 +28,7 @@ PowerBatteryPlatform linuxPowerBatteryPlatform(SMCService& smc) {
     p.readPowerSensors = [&smc] { return smc.readPowerAndBatterySensors(); };
     p.readSystemPowerScalar = [&smc]() -> std::optional<double> {
         std::lock_guard guard(smc.lock());
-        return smc.decodePowerScalarUnlocked("PSTR").value;
+        return smc.decodePowerScalarUnlocked(SMCKey::systemPower).value;
     };
     p.powerSources = std::make_shared<SysfsPowerSourceProvider>(sys);
     p.usbTopology = std::make_shared<SysfsUSBTopologyReader>(sys);
