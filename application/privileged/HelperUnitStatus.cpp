@@ -53,9 +53,16 @@ DaemonStatus HelperUnitStatus::current() {
         if (known_) {
             if (clock_() - readAt_ >= maxAge_ && !refreshing_) {
                 refreshing_ = true;
-                refresher_.async([this] {
+                refresher_.async([this, generation = generation_] {
                     const auto readAt = clock_();
-                    store(reader_(), readAt, true);
+                    const DaemonStatus status = reader_();
+                    std::lock_guard stored(lock_);
+                    refreshing_ = false;
+                    // A slow background read must not replace an answer read after it began.
+                    if (generation == generation_) {
+                        known_ = status;
+                        readAt_ = readAt;
+                    }
                 });
             }
             return *known_;
@@ -67,21 +74,11 @@ DaemonStatus HelperUnitStatus::current() {
 DaemonStatus HelperUnitStatus::refreshNow() {
     const auto readAt = clock_();
     const DaemonStatus status = reader_();
-    store(status, readAt, false);
-    return status;
-}
-
-void HelperUnitStatus::store(DaemonStatus status, std::chrono::steady_clock::time_point readAt,
-                             bool fromBackground) {
     std::lock_guard guard(lock_);
-    if (fromBackground) {
-        refreshing_ = false;
-    }
-    // A slow background read must not replace a newer answer.
-    if (!known_ || readAt >= readAt_) {
-        known_ = status;
-        readAt_ = readAt;
-    }
+    known_ = status;
+    readAt_ = readAt;
+    ++generation_;
+    return status;
 }
 
 } // namespace ventoral

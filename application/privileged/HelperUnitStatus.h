@@ -3,6 +3,7 @@
 #include "core/common/SerialQueue.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -43,9 +44,6 @@ public:
     void drain() { refresher_.drain(); }
 
 private:
-    void store(DaemonStatus status, std::chrono::steady_clock::time_point readAt,
-               bool fromBackground);
-
     Reader reader_;
     std::chrono::steady_clock::duration maxAge_;
     SteadyClock clock_;
@@ -53,6 +51,7 @@ private:
     std::optional<DaemonStatus> known_;
     std::chrono::steady_clock::time_point readAt_{};
     bool refreshing_ = false;
+    std::uint64_t generation_ = 0; // answers read on a caller's thread
     // Last: joined first, so no refresh outlives what it uses.
     SerialQueue refresher_{"com.tesvane.smcwriter.unit-status"};
 };

@@ -11,19 +11,8 @@ namespace {
 namespace P = BatteryTelemetryParser;
 namespace DK = PowerSourceKey;
 namespace RK = BatteryRegistryKey;
-using std::chrono::duration_cast;
-using Seconds = std::chrono::duration<double>;
 
-constexpr double profilerSyncTimeout = 2.5;
-constexpr double profilerBackgroundTimeout = 3.0;
-constexpr auto failedProfilerLifetime = std::chrono::seconds(60);
-constexpr auto goodProfilerLifetime = std::chrono::seconds(600);
 constexpr auto topologyLifetime = std::chrono::seconds(6);
-constexpr double energySampleInterval = 3.5;
-constexpr std::size_t maximumProcessIds = 8128;
-constexpr std::size_t processIdSlack = 64;
-constexpr std::size_t ownerCacheSlack = 64;
-constexpr std::size_t topAppsLimit = 5;
 
 std::optional<double> within(std::optional<double> value, double lo, double hi) {
     if (value && std::isfinite(*value) && *value >= lo && *value <= hi) {
@@ -66,20 +55,6 @@ std::optional<std::int64_t> timeToEmpty(const std::optional<LooseDictionary>& d,
 bool isACPower(const std::optional<LooseDictionary>& d) {
     const LooseValue* state = memberOf(d, DK::powerSourceState);
     return state && state->text() && *state->text() == DK::acPower;
-}
-
-// The application that owns an executable: the outermost bundle holding it (the first in list
-// order on a tie). A bundle that is a program file owns exactly that file.
-std::optional<RunningApplication> ownerOf(const std::string& path,
-                                          const std::vector<RunningApplication>& apps) {
-    const RunningApplication* best = nullptr;
-    for (const RunningApplication& app : apps) {
-        bool inside = path == app.id || path.rfind(app.id + "/", 0) == 0;
-        if (inside && (!best || app.id.size() < best->id.size())) {
-            best = &app;
-        }
-    }
-    return best ? std::optional(*best) : std::nullopt;
 }
 
 } // namespace
@@ -205,7 +180,7 @@ PowerBatteryReading PowerBatteryService::readAll(bool includeSystemProfilerSync,
     power.readAt = s.readAt;
 
     if (includeSystemProfilerSync) {
-        refreshSystemProfilerSynchronously(profilerSyncTimeout);
+        refreshSystemProfilerSynchronously();
     } else {
         triggerSystemProfilerRefreshIfNeeded(onAsyncUpdate);
     }
@@ -263,65 +238,6 @@ LightweightBatteryReading PowerBatteryService::readLightweightMenuBarState(bool 
     return {battery, systemWatts};
 }
 
-PowerBatteryService::ProfilerCacheEntry
-PowerBatteryService::runSystemProfilerBounded(const BoundedProgramRunner& runner,
-                                              const WallClock& now, double timeout) {
-    const TimePoint t0 = now();
-    const ProfilerCacheEntry failed{std::nullopt, std::nullopt, std::nullopt,
-                                    t0 + failedProfilerLifetime};
-    if (!runner) {
-        return failed;
-    }
-    BoundedRunResult run = runner({"SPPowerDataType", "-json", "-detailLevel", "mini"}, timeout);
-    if (!run.started || run.timedOut || run.exitStatus != 0 || run.output.empty()) {
-        return failed;
-    }
-    auto parsed = P::parseSystemProfiler(run.output);
-    const bool nothing = !parsed.condition && !parsed.maximumCapacityPercent;
-    return {parsed.condition, parsed.maximumCapacityPercent, parsed.cycleCount,
-            t0 + (nothing ? failedProfilerLifetime : goodProfilerLifetime)};
-}
-
-void PowerBatteryService::refreshSystemProfilerSynchronously(double timeout) {
-    {
-        std::lock_guard guard(lock_);
-        if (profilerCache_ && platform_.now() < profilerCache_->expiresAt) {
-            return;
-        }
-    }
-    auto entry = runSystemProfilerBounded(platform_.runProfiler, platform_.now, timeout);
-    std::lock_guard guard(lock_);
-    profilerCache_ = entry;
-}
-
-void PowerBatteryService::triggerSystemProfilerRefreshIfNeeded(std::function<void()> onComplete) {
-    {
-        std::lock_guard guard(lock_);
-        if (isProfilerRefreshing_ ||
-            (profilerCache_ && platform_.now() < profilerCache_->expiresAt)) {
-            return;
-        }
-        isProfilerRefreshing_ = true;
-    }
-    std::weak_ptr<PowerBatteryService> weak = weak_from_this();
-    backgroundQueue_.async([weak, onComplete = std::move(onComplete)] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        auto entry = runSystemProfilerBounded(self->platform_.runProfiler, self->platform_.now,
-                                              profilerBackgroundTimeout);
-        {
-            std::lock_guard guard(self->lock_);
-            self->profilerCache_ = entry;
-            self->isProfilerRefreshing_ = false;
-        }
-        if (onComplete && self->platform_.postToMain) {
-            self->platform_.postToMain(onComplete);
-        }
-    });
-}
-
 USBPortTopologySnapshot PowerBatteryService::resolveTopology(bool isConnectedToPower) {
     {
         std::lock_guard guard(lock_);
@@ -368,194 +284,6 @@ void PowerBatteryService::startPowerSourceMonitoring(std::function<void()> onCha
         std::lock_guard guard(lock_);
         monitoring_ = false;
     }
-}
-
-void PowerBatteryService::triggerAppEnergySampleIfNeeded(std::function<void()> onComplete) {
-    const double t = platform_.systemUptime ? platform_.systemUptime() : 0;
-    {
-        std::lock_guard guard(lock_);
-        if (isSamplingApps_ ||
-            (t - lastEnergySampleTime_ < energySampleInterval && !lastProcessSamples_.empty())) {
-            return;
-        }
-        isSamplingApps_ = true;
-    }
-    std::vector<RunningApplication> apps =
-        platform_.applications ? platform_.applications->list() : std::vector<RunningApplication>{};
-    std::weak_ptr<PowerBatteryService> weak = weak_from_this();
-    backgroundQueue_.async([weak, apps = std::move(apps), onComplete = std::move(onComplete)] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        bool changed = self->sampleProcessEnergy(apps);
-        {
-            std::lock_guard guard(self->lock_);
-            self->isSamplingApps_ = false;
-        }
-        if (changed && onComplete && self->platform_.postToMain) {
-            self->platform_.postToMain(onComplete);
-        }
-    });
-}
-
-bool PowerBatteryService::sampleProcessEnergy(const std::vector<RunningApplication>& runningApps) {
-    const double t = platform_.systemUptime ? platform_.systemUptime() : 0;
-    ProcessTable* table = platform_.processes.get();
-    if (runningApps.empty() || !table) {
-        return false;
-    }
-    const std::int64_t bytes = table->processListBytes();
-    if (bytes <= 0) {
-        return false;
-    }
-    const std::size_t room =
-        std::min(static_cast<std::size_t>(bytes) / 4, maximumProcessIds) + processIdSlack;
-    std::vector<std::int32_t> pids = table->listProcessIds(room);
-    if (pids.size() > room) {
-        pids.resize(room);
-    }
-
-    double t0 = 0;
-    std::map<ProcessSampleKey, ProcessCounterSample> old;
-    std::map<ProcessSampleKey, Owner> owners;
-    {
-        std::lock_guard guard(lock_);
-        t0 = lastEnergySampleTime_;
-        old = lastProcessSamples_;
-        owners = pidOwnerCache_;
-    }
-
-    std::map<ProcessSampleKey, ProcessCounterSample> fresh;
-    std::vector<ProcessSampleKey> seen;
-    for (std::int32_t pid : pids) {
-        if (pid <= 0) {
-            continue;
-        }
-        auto usage = table->usage(pid);
-        if (!usage) {
-            continue;
-        }
-        const ProcessSampleKey key{pid, usage->startTime};
-        seen.push_back(key);
-        const std::optional<std::uint64_t> energy =
-            usage->energyNanojoules == 0 ? std::nullopt : std::optional(usage->energyNanojoules);
-        if (auto previous = old.find(key);
-            previous != old.end() && previous->second.cpuNanoseconds == usage->cpuNanoseconds &&
-            previous->second.energyNanojoules == energy) {
-            fresh.emplace(key, previous->second);
-            continue;
-        }
-        Owner owner;
-        if (auto cached = owners.find(key); cached != owners.end()) {
-            owner = cached->second;
-        } else {
-            auto path = table->executablePath(pid);
-            owner = path ? ownerOf(*path, runningApps) : std::nullopt;
-            owners[key] = owner;
-        }
-        if (owner) {
-            fresh[key] = {owner->id, owner->name, usage->cpuNanoseconds, energy};
-        }
-    }
-    if (owners.size() > seen.size() + ownerCacheSlack) {
-        std::map<ProcessSampleKey, Owner> kept;
-        for (const ProcessSampleKey& key : seen) {
-            if (auto found = owners.find(key); found != owners.end()) {
-                kept.insert(*found);
-            }
-        }
-        owners = std::move(kept);
-    }
-
-    std::vector<AppEnergyEntry> previousList;
-    {
-        std::lock_guard guard(lock_);
-        lastEnergySampleTime_ = t;
-        lastProcessSamples_ = fresh;
-        pidOwnerCache_ = owners;
-        previousList = cachedTopApps_;
-    }
-    const double dt = t - t0;
-    if (!(t0 > 0) || dt < 0.5 || dt > 30 || old.empty()) {
-        return false;
-    }
-
-    struct Total {
-        std::string id, name;
-        double watts = 0, percent = 0;
-    };
-    std::vector<Total> totals;
-    auto totalFor = [&](const ProcessCounterSample& sample) -> Total& {
-        for (Total& total : totals) {
-            if (total.id == sample.appId) {
-                return total;
-            }
-        }
-        totals.push_back({sample.appId, sample.appName});
-        return totals.back();
-    };
-    bool hasEnergyData = false;
-    for (const auto& [key, sample] : fresh) {
-        auto previous = old.find(key);
-        if (previous == old.end()) {
-            continue;
-        }
-        const ProcessCounterSample& before = previous->second;
-        Total& total = totalFor(sample);
-        if (sample.energyNanojoules && before.energyNanojoules &&
-            *sample.energyNanojoules >= *before.energyNanojoules) {
-            hasEnergyData = true;
-            double watts =
-                static_cast<double>(*sample.energyNanojoules - *before.energyNanojoules) / 1e9 / dt;
-            if (std::isfinite(watts)) {
-                total.watts += watts;
-            }
-        }
-        if (sample.cpuNanoseconds >= before.cpuNanoseconds) {
-            double percent =
-                static_cast<double>(sample.cpuNanoseconds - before.cpuNanoseconds) / 1e9 / dt * 100;
-            if (std::isfinite(percent)) {
-                total.percent += percent;
-            }
-        }
-    }
-
-    std::vector<Total> ranked;
-    for (const Total& total : totals) {
-        if (hasEnergyData ? total.watts >= 0.05 : total.percent >= 0.5) {
-            ranked.push_back(total);
-        }
-    }
-    std::stable_sort(ranked.begin(), ranked.end(), [&](const Total& a, const Total& b) {
-        return hasEnergyData ? a.watts > b.watts : a.percent > b.percent;
-    });
-    if (ranked.size() > topAppsLimit) {
-        ranked.resize(topAppsLimit);
-    }
-    std::vector<AppEnergyEntry> list;
-    for (const Total& total : ranked) {
-        AppEnergyEntry entry;
-        entry.id = total.id;
-        entry.bundlePath = total.id;
-        entry.name = total.name;
-        if (hasEnergyData) {
-            entry.rawScore = total.watts;
-            entry.basis = AppEnergyBasis::cpuEnergy;
-            entry.valueText = total.watts >= 1 ? cformat("%.1f W", total.watts)
-                                               : cformat("%.0f mW", total.watts * 1000);
-        } else {
-            entry.rawScore = total.percent;
-            entry.basis = AppEnergyBasis::cpuActivity;
-            entry.valueText = cformat("%.1f%%", total.percent);
-        }
-        list.push_back(std::move(entry));
-    }
-    {
-        std::lock_guard guard(lock_);
-        cachedTopApps_ = list;
-    }
-    return list != previousList;
 }
 
 } // namespace ventoral

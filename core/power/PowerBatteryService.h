@@ -95,7 +95,7 @@ private:
     LooseDictionary readSmartBatteryRegistry();
     std::optional<LooseDictionary> readIOPowerSourceDescription();
     std::optional<std::int64_t> readExternalAdapterRatedWatts();
-    void refreshSystemProfilerSynchronously(double timeout);
+    void refreshSystemProfilerSynchronously();
     void triggerSystemProfilerRefreshIfNeeded(std::function<void()> onComplete);
     USBPortTopologySnapshot resolveTopology(bool isConnectedToPower);
     void triggerAppEnergySampleIfNeeded(std::function<void()> onComplete);
