@@ -2,6 +2,8 @@
 
 #include "application/menubar/TrioIconRenderKey.h"
 #include "application/privileged/FanWriter.h"
+#include "core/common/MainThread.h"
+#include "core/engine/FanWritePipeline.h"
 #include "core/power/AppEnergyEntry.h"
 #include "core/power/BatteryStateSnapshot.h"
 #include "core/power/PowerBatteryService.h"
@@ -49,20 +51,6 @@ struct FanViewModelCollaborators {
     // thread); either may be absent.
     std::function<bool()> isLowPowerModeEnabled = nullptr;
     std::function<void(std::function<void(bool)>)> subscribeToPowerState = nullptr;
-};
-
-// The last successful write of a fan, and a wish parked while the fan is busy.
-struct WrittenFanState {
-    float rpm = 0; // for an automatic write, the fan's minimum at the time
-    FanMode mode = FanMode::automatic;
-    TimePoint writtenAt{};
-    friend bool operator==(const WrittenFanState&, const WrittenFanState&) = default;
-};
-struct PendingFanWrite {
-    float rpm = 0;
-    FanMode mode = FanMode::automatic;
-    float minRPM = 0;
-    friend bool operator==(const PendingFanWrite&, const PendingFanWrite&) = default;
 };
 
 namespace EngineText {
@@ -127,35 +115,47 @@ public:
     static FanViewModel& shared();
 
     const ventoral::DashboardSection& selectedDashboardSection() const {
-        return selectedDashboardSection_;
+        return selectedDashboardSection_.value;
     }
-    const bool& isSimulatedMode() const { return isSimulatedMode_; }
-    const int& hardwareFanCount() const { return hardwareFanCount_; }
-    const std::vector<ventoral::FanInfo>& fans() const { return fans_; }
-    const std::vector<ventoral::ThermalSensor>& sensors() const { return sensors_; }
-    const double& cpuTemperature() const { return cpuTemperature_; }
-    const double& gpuTemperature() const { return gpuTemperature_; }
-    const double& aneTemperature() const { return aneTemperature_; }
-    const ventoral::BatteryStateSnapshot& batteryState() const { return batteryState_; }
-    const ventoral::PowerTelemetrySnapshot& powerTelemetry() const { return powerTelemetry_; }
-    const ventoral::BatteryHealthSnapshot& batteryHealth() const { return batteryHealth_; }
-    const std::vector<ventoral::AppEnergyEntry>& topEnergyApps() const { return topEnergyApps_; }
-    const std::vector<ventoral::PowerHistoryPoint>& powerHistory() const { return powerHistory_; }
-    const ventoral::ActivePresetSelection& activeSelection() const { return activeSelection_; }
-    const std::vector<ventoral::CustomCurvePreset>& customPresets() const { return customPresets_; }
-    const bool& isSafetyTripped() const { return isSafetyTripped_; }
-    const std::optional<std::string>& safetyMessage() const { return safetyMessage_; }
-    const ventoral::ManualRPMMap& manualRPM() const { return manualRPM_; }
-    const bool& isLinkedManualControl() const { return isLinkedManualControl_; }
-    const ventoral::MenuBarDisplaySettings& menuBarSettings() const { return menuBarSettings_; }
-    const ventoral::PrivilegedWriteMode& privilegeStatus() const { return privilegeStatus_; }
-    const bool& isAuthorized() const { return isAuthorized_; }
-    const bool& isAuthorizing() const { return isAuthorizing_; }
-    const bool& isTogglingLowPowerMode() const { return isTogglingLowPowerMode_; }
-    const std::optional<std::string>& lastErrorMessage() const { return lastErrorMessage_; }
-    const bool& isPopoverVisible() const { return isPopoverVisible_; }
-    const bool& isPopoverShowingBatteryDetails() const { return isPopoverShowingBatteryDetails_; }
-    const bool& isDashboardVisible() const { return isDashboardVisible_; }
+    const bool& isSimulatedMode() const { return isSimulatedMode_.value; }
+    const int& hardwareFanCount() const { return hardwareFanCount_.value; }
+    const std::vector<ventoral::FanInfo>& fans() const { return fans_.value; }
+    const std::vector<ventoral::ThermalSensor>& sensors() const { return sensors_.value; }
+    const double& cpuTemperature() const { return cpuTemperature_.value; }
+    const double& gpuTemperature() const { return gpuTemperature_.value; }
+    const double& aneTemperature() const { return aneTemperature_.value; }
+    const ventoral::BatteryStateSnapshot& batteryState() const { return batteryState_.value; }
+    const ventoral::PowerTelemetrySnapshot& powerTelemetry() const { return powerTelemetry_.value; }
+    const ventoral::BatteryHealthSnapshot& batteryHealth() const { return batteryHealth_.value; }
+    const std::vector<ventoral::AppEnergyEntry>& topEnergyApps() const {
+        return topEnergyApps_.value;
+    }
+    const std::vector<ventoral::PowerHistoryPoint>& powerHistory() const {
+        return powerHistory_.value;
+    }
+    const ventoral::ActivePresetSelection& activeSelection() const {
+        return activeSelection_.value;
+    }
+    const std::vector<ventoral::CustomCurvePreset>& customPresets() const {
+        return customPresets_.value;
+    }
+    const bool& isSafetyTripped() const { return isSafetyTripped_.value; }
+    const std::optional<std::string>& safetyMessage() const { return safetyMessage_.value; }
+    const ventoral::ManualRPMMap& manualRPM() const { return manualRPM_.value; }
+    const bool& isLinkedManualControl() const { return isLinkedManualControl_.value; }
+    const ventoral::MenuBarDisplaySettings& menuBarSettings() const {
+        return menuBarSettings_.value;
+    }
+    const ventoral::PrivilegedWriteMode& privilegeStatus() const { return privilegeStatus_.value; }
+    const bool& isAuthorized() const { return isAuthorized_.value; }
+    const bool& isAuthorizing() const { return isAuthorizing_.value; }
+    const bool& isTogglingLowPowerMode() const { return isTogglingLowPowerMode_.value; }
+    const std::optional<std::string>& lastErrorMessage() const { return lastErrorMessage_.value; }
+    const bool& isPopoverVisible() const { return isPopoverVisible_.value; }
+    const bool& isPopoverShowingBatteryDetails() const {
+        return isPopoverShowingBatteryDetails_.value;
+    }
+    const bool& isDashboardVisible() const { return isDashboardVisible_.value; }
     double scheduledInterval() const { return scheduledInterval_; }
     bool isTelemetryActive() const { return isTelemetryActive_; }
     const std::optional<TelemetrySnapshot>& latestSnapshot() const { return latestSnapshot_; }
@@ -164,11 +164,13 @@ public:
     double timerTolerance() const;
 
     const std::map<std::int64_t, WrittenFanState>& lastWrittenState() const {
-        return lastWrittenState_;
+        return pipeline_.lastWrittenState();
     }
-    const std::set<std::int64_t>& inFlightFanWrites() const { return inFlightFanWrites_; }
+    const std::set<std::int64_t>& inFlightFanWrites() const {
+        return pipeline_.inFlightFanWrites();
+    }
     const std::map<std::int64_t, PendingFanWrite>& pendingFanWrites() const {
-        return pendingFanWrites_;
+        return pipeline_.pendingFanWrites();
     }
     bool sudoFallbackConfirmedUnavailable() const { return sudoFallbackConfirmedUnavailable_; }
     bool hasHandledTermination() const { return hasHandledTermination_; }
@@ -201,7 +203,7 @@ public:
     void setPopoverVisible(bool visible);
     void setPopoverBatteryDetailsVisible(bool visible);
     void setDashboardVisible(bool visible);
-    bool isAnyUIVisible() const { return isPopoverVisible_ || isDashboardVisible_; }
+    bool isAnyUIVisible() const { return isPopoverVisible_.value || isDashboardVisible_.value; }
     bool needsTopEnergyApps() const;
     bool needsAllThermalSensors() const;
 
@@ -218,7 +220,7 @@ public:
     void saveCustomPreset(const CustomCurvePreset& preset);
     void deleteCustomPreset(const Uuid& id);
     void loadPresets();
-    void updateMenuBarSettings(MenuBarDisplaySettings settings);
+    void updateMenuBarSettings(MenuBarDisplaySettings requested);
 
     // Derived readouts.
     float averageRPM() const;
@@ -265,99 +267,28 @@ signals:
     void isDashboardVisibleChanged();
 
 private:
-    template <typename T> void publish(T& field, T value, void (FanViewModel::*changed)()) {
-        if (!(field == value)) {
-            field = std::move(value);
-            emit(this->*changed)();
+    // A published field: its value and the signal that announces a change of it.
+    template <typename T> struct Published {
+        T value;
+        void (FanViewModel::*changed)();
+    };
+    template <typename T, typename V> void publish(Published<T>& field, V&& value) {
+        if (!(field.value == value)) {
+            field.value = std::forward<V>(value);
+            emit(this->*field.changed)();
         }
     }
-    void publish_selectedDashboardSection(DashboardSection value) {
-        publish(selectedDashboardSection_, std::move(value),
-                &FanViewModel::selectedDashboardSectionChanged);
-    }
-    void publish_isSimulatedMode(bool value) {
-        publish(isSimulatedMode_, std::move(value), &FanViewModel::isSimulatedModeChanged);
-    }
-    void publish_hardwareFanCount(int value) {
-        publish(hardwareFanCount_, std::move(value), &FanViewModel::hardwareFanCountChanged);
-    }
-    void publish_fans(std::vector<FanInfo> value) {
-        publish(fans_, std::move(value), &FanViewModel::fansChanged);
-    }
-    void publish_sensors(std::vector<ThermalSensor> value) {
-        publish(sensors_, std::move(value), &FanViewModel::sensorsChanged);
-    }
-    void publish_cpuTemperature(double value) {
-        publish(cpuTemperature_, std::move(value), &FanViewModel::cpuTemperatureChanged);
-    }
-    void publish_gpuTemperature(double value) {
-        publish(gpuTemperature_, std::move(value), &FanViewModel::gpuTemperatureChanged);
-    }
-    void publish_aneTemperature(double value) {
-        publish(aneTemperature_, std::move(value), &FanViewModel::aneTemperatureChanged);
-    }
-    void publish_batteryState(BatteryStateSnapshot value) {
-        publish(batteryState_, std::move(value), &FanViewModel::batteryStateChanged);
-    }
-    void publish_powerTelemetry(PowerTelemetrySnapshot value) {
-        publish(powerTelemetry_, std::move(value), &FanViewModel::powerTelemetryChanged);
-    }
-    void publish_batteryHealth(BatteryHealthSnapshot value) {
-        publish(batteryHealth_, std::move(value), &FanViewModel::batteryHealthChanged);
-    }
-    void publish_topEnergyApps(std::vector<AppEnergyEntry> value) {
-        publish(topEnergyApps_, std::move(value), &FanViewModel::topEnergyAppsChanged);
-    }
-    void publish_powerHistory(std::vector<PowerHistoryPoint> value) {
-        publish(powerHistory_, std::move(value), &FanViewModel::powerHistoryChanged);
-    }
-    void publish_activeSelection(ActivePresetSelection value) {
-        publish(activeSelection_, std::move(value), &FanViewModel::activeSelectionChanged);
-    }
-    void publish_customPresets(std::vector<CustomCurvePreset> value) {
-        publish(customPresets_, std::move(value), &FanViewModel::customPresetsChanged);
-    }
-    void publish_isSafetyTripped(bool value) {
-        publish(isSafetyTripped_, std::move(value), &FanViewModel::isSafetyTrippedChanged);
-    }
-    void publish_safetyMessage(std::optional<std::string> value) {
-        publish(safetyMessage_, std::move(value), &FanViewModel::safetyMessageChanged);
-    }
-    void publish_manualRPM(ManualRPMMap value) {
-        publish(manualRPM_, std::move(value), &FanViewModel::manualRPMChanged);
-    }
-    void publish_isLinkedManualControl(bool value) {
-        publish(isLinkedManualControl_, std::move(value),
-                &FanViewModel::isLinkedManualControlChanged);
-    }
-    void publish_menuBarSettings(MenuBarDisplaySettings value) {
-        publish(menuBarSettings_, std::move(value), &FanViewModel::menuBarSettingsChanged);
-    }
-    void publish_privilegeStatus(PrivilegedWriteMode value) {
-        publish(privilegeStatus_, std::move(value), &FanViewModel::privilegeStatusChanged);
-    }
-    void publish_isAuthorized(bool value) {
-        publish(isAuthorized_, std::move(value), &FanViewModel::isAuthorizedChanged);
-    }
-    void publish_isAuthorizing(bool value) {
-        publish(isAuthorizing_, std::move(value), &FanViewModel::isAuthorizingChanged);
-    }
-    void publish_isTogglingLowPowerMode(bool value) {
-        publish(isTogglingLowPowerMode_, std::move(value),
-                &FanViewModel::isTogglingLowPowerModeChanged);
-    }
-    void publish_lastErrorMessage(std::optional<std::string> value) {
-        publish(lastErrorMessage_, std::move(value), &FanViewModel::lastErrorMessageChanged);
-    }
-    void publish_isPopoverVisible(bool value) {
-        publish(isPopoverVisible_, std::move(value), &FanViewModel::isPopoverVisibleChanged);
-    }
-    void publish_isPopoverShowingBatteryDetails(bool value) {
-        publish(isPopoverShowingBatteryDetails_, std::move(value),
-                &FanViewModel::isPopoverShowingBatteryDetailsChanged);
-    }
-    void publish_isDashboardVisible(bool value) {
-        publish(isDashboardVisible_, std::move(value), &FanViewModel::isDashboardVisibleChanged);
+    // Calls `job` with the engine later on the main thread, unless the engine is gone by then;
+    // for completions that may arrive on any thread.
+    template <typename Job> auto onMainThread(Job job) {
+        return [self = QPointer<FanViewModel>(this), alive = std::weak_ptr<bool>(alive_),
+                job = std::move(job)](auto... arguments) {
+            postToMainThread([self, alive, job, arguments...] {
+                if (!alive.expired() && self) {
+                    job(*self, arguments...);
+                }
+            });
+        };
     }
 
     static BatteryStateSnapshot initialBatteryState();
@@ -365,45 +296,53 @@ private:
     void fullPoll();
     void appendHistoryPoint(const PowerTelemetrySnapshot& power);
     void privilegeRecheck();
+    // The writer's privilege status, published with the authorization that follows from it.
+    void publishPrivilegeStatus();
     void writeFan(const FanInfo& fan, float desired, FanMode mode, bool userInitiated);
-    void dispatchHardwareWrite(std::int64_t fanId, float rpm, FanMode mode, float minRPM);
-    void completeWrite(std::int64_t fanId, float rpm, FanMode mode, float minRPM,
-                       const WriteResult& result);
+    void dispatchHardwareWrite(const FanWriteRequest& write);
+    void completeWrite(const FanWriteRequest& write, const WriteResult& result);
     void setupTerminationObserver();
     void setBatteryLowPowerMode(bool enabled);
     void alignLinkedFans(const FanInfo& leader, float value);
     TimePoint now() const { return collaborators_.now(); }
 
     FanViewModelCollaborators collaborators_;
-    DashboardSection selectedDashboardSection_{DashboardSection::cooling};
-    bool isSimulatedMode_{false};
-    int hardwareFanCount_{0};
-    std::vector<FanInfo> fans_{};
-    std::vector<ThermalSensor> sensors_{};
-    double cpuTemperature_{45.0};
-    double gpuTemperature_{42.0};
-    double aneTemperature_{39.0};
-    BatteryStateSnapshot batteryState_{initialBatteryState()};
-    PowerTelemetrySnapshot powerTelemetry_{};
-    BatteryHealthSnapshot batteryHealth_{};
-    std::vector<AppEnergyEntry> topEnergyApps_{};
-    std::vector<PowerHistoryPoint> powerHistory_{};
-    ActivePresetSelection activeSelection_{
-        ActivePresetSelection::builtin(BuiltinPresetType::automatic)};
-    std::vector<CustomCurvePreset> customPresets_{};
-    bool isSafetyTripped_{false};
-    std::optional<std::string> safetyMessage_{};
-    ManualRPMMap manualRPM_{};
-    bool isLinkedManualControl_{true};
-    MenuBarDisplaySettings menuBarSettings_{};
-    PrivilegedWriteMode privilegeStatus_{PrivilegedWriteMode::unauthorized};
-    bool isAuthorized_{false};
-    bool isAuthorizing_{false};
-    bool isTogglingLowPowerMode_{false};
-    std::optional<std::string> lastErrorMessage_{};
-    bool isPopoverVisible_{false};
-    bool isPopoverShowingBatteryDetails_{false};
-    bool isDashboardVisible_{false};
+    Published<DashboardSection> selectedDashboardSection_{
+        DashboardSection::cooling, &FanViewModel::selectedDashboardSectionChanged};
+    Published<bool> isSimulatedMode_{false, &FanViewModel::isSimulatedModeChanged};
+    Published<int> hardwareFanCount_{0, &FanViewModel::hardwareFanCountChanged};
+    Published<std::vector<FanInfo>> fans_{{}, &FanViewModel::fansChanged};
+    Published<std::vector<ThermalSensor>> sensors_{{}, &FanViewModel::sensorsChanged};
+    Published<double> cpuTemperature_{45.0, &FanViewModel::cpuTemperatureChanged};
+    Published<double> gpuTemperature_{42.0, &FanViewModel::gpuTemperatureChanged};
+    Published<double> aneTemperature_{39.0, &FanViewModel::aneTemperatureChanged};
+    Published<BatteryStateSnapshot> batteryState_{initialBatteryState(),
+                                                  &FanViewModel::batteryStateChanged};
+    Published<PowerTelemetrySnapshot> powerTelemetry_{{}, &FanViewModel::powerTelemetryChanged};
+    Published<BatteryHealthSnapshot> batteryHealth_{{}, &FanViewModel::batteryHealthChanged};
+    Published<std::vector<AppEnergyEntry>> topEnergyApps_{{}, &FanViewModel::topEnergyAppsChanged};
+    Published<std::vector<PowerHistoryPoint>> powerHistory_{{}, &FanViewModel::powerHistoryChanged};
+    Published<ActivePresetSelection> activeSelection_{
+        ActivePresetSelection::builtin(BuiltinPresetType::automatic),
+        &FanViewModel::activeSelectionChanged};
+    Published<std::vector<CustomCurvePreset>> customPresets_{{},
+                                                             &FanViewModel::customPresetsChanged};
+    Published<bool> isSafetyTripped_{false, &FanViewModel::isSafetyTrippedChanged};
+    Published<std::optional<std::string>> safetyMessage_{{}, &FanViewModel::safetyMessageChanged};
+    Published<ManualRPMMap> manualRPM_{{}, &FanViewModel::manualRPMChanged};
+    Published<bool> isLinkedManualControl_{true, &FanViewModel::isLinkedManualControlChanged};
+    Published<MenuBarDisplaySettings> menuBarSettings_{{}, &FanViewModel::menuBarSettingsChanged};
+    Published<PrivilegedWriteMode> privilegeStatus_{PrivilegedWriteMode::unauthorized,
+                                                    &FanViewModel::privilegeStatusChanged};
+    Published<bool> isAuthorized_{false, &FanViewModel::isAuthorizedChanged};
+    Published<bool> isAuthorizing_{false, &FanViewModel::isAuthorizingChanged};
+    Published<bool> isTogglingLowPowerMode_{false, &FanViewModel::isTogglingLowPowerModeChanged};
+    Published<std::optional<std::string>> lastErrorMessage_{{},
+                                                            &FanViewModel::lastErrorMessageChanged};
+    Published<bool> isPopoverVisible_{false, &FanViewModel::isPopoverVisibleChanged};
+    Published<bool> isPopoverShowingBatteryDetails_{
+        false, &FanViewModel::isPopoverShowingBatteryDetailsChanged};
+    Published<bool> isDashboardVisible_{false, &FanViewModel::isDashboardVisibleChanged};
     QTimer* timer_ = nullptr;
     double scheduledInterval_ = 0;
     bool isTelemetryActive_ = false;
@@ -412,9 +351,7 @@ private:
     std::optional<TelemetrySnapshot> latestSnapshot_;
     std::optional<bool> latestSnapshotIsSimulated_;
     bool sudoFallbackConfirmedUnavailable_ = false;
-    std::map<std::int64_t, WrittenFanState> lastWrittenState_;
-    std::set<std::int64_t> inFlightFanWrites_;
-    std::map<std::int64_t, PendingFanWrite> pendingFanWrites_;
+    FanWritePipeline pipeline_;
     bool hasHandledTermination_ = false;
     QMetaObject::Connection terminationObserver_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -80,6 +80,9 @@ public:
     }
 
     Kind kind() const { return kind_; }
+    bool isAutomatic() const {
+        return kind_ == Kind::builtin && builtin_ == BuiltinPresetType::automatic;
+    }
     // Meaningful for `builtin` and `custom` respectively.
     BuiltinPresetType builtinType() const { return builtin_; }
     const Uuid& customId() const { return custom_; }
