@@ -449,6 +449,22 @@ TEST(PrivilegedSMCWriter, LowPowerModeWithoutRightsAsksOnceForBoth) {
     EXPECT_EQ(root.machine.read("firmware/acpi/platform_profile"), "low-power");
 }
 
+TEST(PrivilegedSMCWriter, RepeatedPrivilegeChecksAskSystemdOnce) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "files owned by root need root";
+    }
+    Rig rig;
+    rig.installed(true, "disabled");
+    for (int tick = 0; tick < 5; ++tick) {
+        EXPECT_EQ(rig.writer()->checkPrivilegeStatus(), Mode::privilegedHelper);
+    }
+    Outcome o;
+    rig.writer()->setFanMode(0, FanMode::automatic, o.completion());
+    rig.wait(o);
+    const std::string log = readFile(rig.prefix() + "/systemctl.log");
+    EXPECT_EQ(log, "is-enabled com.tesvane.smchelper.service\n");
+}
+
 // The bus routes, against the real helper daemon on a private bus.
 class DaemonRoute : public ::testing::Test {
 protected:
