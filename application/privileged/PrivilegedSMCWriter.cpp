@@ -39,23 +39,20 @@ void PrivilegedSMCWriter::registerDaemon() {
     if (unitStatus_.refreshNow() == DaemonStatus::enabled) {
         return; // the installer enabled it as root; asking again would prompt for nothing
     }
-    try {
-        enableHelperUnit(layout().systemctl());
-    } catch (const SMCError&) {
-        unitStatus_.refreshNow();
-        throw;
-    }
-    unitStatus_.refreshNow();
+    changeUnit(enableHelperUnit);
 }
 
 void PrivilegedSMCWriter::unregisterDaemon() {
-    try {
-        disableHelperUnit(layout().systemctl());
-    } catch (const SMCError&) {
-        unitStatus_.refreshNow();
-        throw;
-    }
-    unitStatus_.refreshNow();
+    changeUnit(disableHelperUnit);
+}
+
+void PrivilegedSMCWriter::changeUnit(void (*command)(const std::string& systemctl)) {
+    // Whether it worked or not, the state is read again at once.
+    struct Reread {
+        HelperUnitStatus& status;
+        ~Reread() { status.refreshNow(); }
+    } reread{unitStatus_};
+    command(layout().systemctl());
 }
 
 PrivilegedWriteMode PrivilegedSMCWriter::checkPrivilegeStatus() const {

@@ -88,6 +88,7 @@ private:
     using RootWrite = std::function<std::optional<SMCError>(SMCService&)>;
 
     bool shouldAttemptXPC() const;
+    void changeUnit(void (*command)(const std::string& systemctl));
     // A write as root, completed before this returns.
     void writeAsRoot(const RootWrite& write, WriteCompletion& completion);
     // The bus first; the helper process when the daemon cannot be reached, or refused and a
