@@ -117,8 +117,10 @@ CommandResult runCommand(const std::vector<std::string>& argv, const Environment
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv,
                                      const EnvironmentChanges& set) {
-    errPath_ = scratchName("bg") + ".err";
-    pid_ = spawn(argv, set, "/dev/null", errPath_);
+    const std::string scratch = scratchName("bg");
+    outPath_ = scratch + ".out";
+    errPath_ = scratch + ".err";
+    pid_ = spawn(argv, set, outPath_, errPath_);
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -126,6 +128,7 @@ BackgroundProcess::~BackgroundProcess() {
         stop(SIGKILL);
     }
     std::error_code ignored;
+    fs::remove(outPath_, ignored);
     fs::remove(errPath_, ignored);
 }
 
@@ -154,6 +157,10 @@ int BackgroundProcess::stop(int signal, double timeoutSeconds) {
     }
     status_ = status;
     return *status_;
+}
+
+std::string BackgroundProcess::output() const {
+    return readFile(outPath_);
 }
 
 std::string BackgroundProcess::errorOutput() const {

@@ -34,10 +34,12 @@ public:
     bool isRunning();
     // Sends `signal` and waits up to `timeoutSeconds`; returns the exit status (-1: by signal).
     int stop(int signal, double timeoutSeconds = 5);
+    std::string output() const;
     std::string errorOutput() const;
 
 private:
     pid_t pid_ = -1;
+    std::string outPath_;
     std::string errPath_;
     std::optional<int> status_;
 };

@@ -1,6 +1,5 @@
 #include "tests/support/PrivateBus.h"
 
-#include <filesystem>
 #include <fstream>
 
 namespace ventoral::testing {
@@ -24,10 +23,21 @@ PrivateBus::PrivateBus() {
   </policy>
 </busconfig>
 )";
-    daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-        "/usr/bin/dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"});
-    address_ = "unix:path=" + socket;
-    up_ = waitUntil([&] { return std::filesystem::exists(socket); }, 10);
+    // The socket file appears at bind(), before the daemon listens; the address is printed once
+    // it does.
+    daemon_ = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/dbus-daemon", "--config-file=" + config, "--nofork",
+                                 "--nopidfile", "--print-address=1"});
+    auto printed = [&] {
+        const std::string text = daemon_->output();
+        const auto end = text.find('\n');
+        return end == std::string::npos ? std::string() : text.substr(0, end);
+    };
+    waitUntil([&] { return !printed().empty() || !daemon_->isRunning(); }, 20);
+    const std::string listening = printed();
+    up_ = !listening.empty();
+    // Never empty: an empty DBUS_SYSTEM_BUS_ADDRESS would send a child to the real system bus.
+    address_ = up_ ? listening : "unix:path=" + socket;
 }
 
 std::unique_ptr<BackgroundProcess>

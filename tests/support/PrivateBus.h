@@ -13,6 +13,7 @@ class PrivateBus {
 public:
     PrivateBus();
     const std::string& address() const { return address_; }
+    // Listening: the daemon has printed its address.
     bool isUp() const { return up_; }
 
     // The helper program at `helperPath` serving its daemon on this bus over the fixture
