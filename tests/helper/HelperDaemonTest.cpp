@@ -3,6 +3,7 @@
 #include "core/helper/HelperProtocol.h"
 #include "helper/dbus/SMCHelperClient.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <cmath>
@@ -22,7 +23,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(bus.isUp());
         // sd-bus finds the private bus through this, as the helper does.
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+        systemBus.emplace("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
         nct6775Desktop(machine);
         daemon = startDaemon();
         connection = sdbus::createSystemBusConnection();
@@ -38,8 +39,6 @@ protected:
             10))
             << daemon->errorOutput();
     }
-    void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
-
     std::unique_ptr<BackgroundProcess> startDaemon() {
         return std::make_unique<BackgroundProcess>(
             std::vector<std::string>{VENTORAL_HELPER_PATH},
@@ -49,6 +48,7 @@ protected:
     }
 
     PrivateBus bus;
+    std::optional<ScopedEnvironmentVariable> systemBus;
     SysfsFixture machine;
     std::unique_ptr<BackgroundProcess> daemon;
     std::unique_ptr<sdbus::IConnection> connection;

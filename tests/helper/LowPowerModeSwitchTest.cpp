@@ -2,6 +2,7 @@
 
 #include "tests/support/FakeProfileDaemon.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <atomic>
@@ -65,11 +66,11 @@ protected:
     void SetUp() override {
         PlatformProfile::SetUp();
         ASSERT_TRUE(bus.isUp());
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+        systemBus.emplace("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
     }
-    void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
     LowPowerModeSwitch lpm() { return LowPowerModeSwitch(machine.root(), openSystemBus); }
     PrivateBus bus;
+    std::optional<ScopedEnvironmentVariable> systemBus;
 };
 
 TEST_F(ProfileDaemon, TheDaemonIsUsedAndThePlatformProfileLeftAlone) {

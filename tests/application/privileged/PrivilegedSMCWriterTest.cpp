@@ -4,6 +4,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeProfileDaemon.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <chrono>
@@ -473,13 +474,12 @@ protected:
             GTEST_SKIP() << "files owned by root need root";
         }
         ASSERT_TRUE(bus.isUp());
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+        systemBus.emplace("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
         nct6775Desktop(rig.machine);
         rig.busAddress = bus.address();
         daemon = bus.startHelperDaemon(VENTORAL_HELPER_PATH, rig.machine.root());
         ASSERT_TRUE(daemon);
     }
-    void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
     Outcome write(std::function<void(PrivilegedSMCWriter&, WriteCompletion)> call) {
         Outcome o;
         call(*rig.writer(), o.completion());
@@ -490,6 +490,7 @@ protected:
     }
 
     PrivateBus bus;
+    std::optional<ScopedEnvironmentVariable> systemBus;
     Rig rig;
     std::unique_ptr<BackgroundProcess> daemon;
     const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";

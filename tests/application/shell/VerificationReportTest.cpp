@@ -3,6 +3,7 @@
 #include "core/common/DefaultsStore.h"
 #include "platform/smc/EmulatedSmcTransport.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <filesystem>
@@ -241,14 +242,15 @@ TEST(HelperInstallCommand, StatusesAndTheRealInstaller) {
 
     // The real helper, found beside the program, installs into a prefix.
     TemporaryFolder prefix;
-    ::setenv("VENTORAL_ROOT_PREFIX", prefix.path().c_str(), 1);
     std::ostringstream real;
-    EXPECT_EQ(installHelper(
-                  real,
-                  *writerWith(empty.path(), fs::path(VENTORAL_HELPER_PATH).parent_path().string()),
-                  0, "x"),
-              0);
-    ::unsetenv("VENTORAL_ROOT_PREFIX");
+    {
+        ScopedEnvironmentVariable rootPrefix("VENTORAL_ROOT_PREFIX", prefix.path());
+        EXPECT_EQ(installHelper(real,
+                                *writerWith(empty.path(),
+                                            fs::path(VENTORAL_HELPER_PATH).parent_path().string()),
+                                0, "x"),
+                  0);
+    }
     EXPECT_NE(real.str().find("Privileged helper installation succeeded!\n"), std::string::npos);
     struct stat st {};
     ASSERT_EQ(::stat((prefix.path() + "/usr/local/bin/VentoralHelper").c_str(), &st), 0);

@@ -1,8 +1,8 @@
 #include "platform/defaults/FileDefaultsStore.h"
 
 #include "core/presets/FanPresetManager.h"
+#include "tests/support/ScopedEnvironment.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -14,12 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileDefaultsStoreTest : public testing::Test {
+class FileDefaultsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
                 ("ventoral-defaults-" + std::to_string(getpid()) + "-" +
-                 testing::UnitTest::GetInstance()->current_test_info()->name());
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root_);
         folder_ = (root_ / "config" / "com.tesvane.VentoralController").string();
     }
@@ -90,17 +90,15 @@ TEST_F(FileDefaultsStoreTest, LeftoverTemporaryFileIsHarmless) {
 }
 
 TEST_F(FileDefaultsStoreTest, UserFolderFollowsXdgConfigHome) {
-    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-    std::optional<std::string> saved = oldXdg ? std::optional<std::string>(oldXdg) : std::nullopt;
-    setenv("XDG_CONFIG_HOME", "/tmp/xdg-fixture", 1);
-    EXPECT_EQ(FileDefaultsStore::userFolder(), "/tmp/xdg-fixture/com.tesvane.VentoralController");
-    setenv("XDG_CONFIG_HOME", "relative/path", 1);
-    std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    if (!home.empty()) {
+    testing::ScopedEnvironmentVariable home("HOME", "/tmp/home-fixture");
+    {
+        testing::ScopedEnvironmentVariable xdg("XDG_CONFIG_HOME", "/tmp/xdg-fixture");
         EXPECT_EQ(FileDefaultsStore::userFolder(),
-                  home + "/.config/com.tesvane.VentoralController");
+                  "/tmp/xdg-fixture/com.tesvane.VentoralController");
     }
-    saved ? setenv("XDG_CONFIG_HOME", saved->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+    testing::ScopedEnvironmentVariable xdg("XDG_CONFIG_HOME", "relative/path");
+    EXPECT_EQ(FileDefaultsStore::userFolder(),
+              "/tmp/home-fixture/.config/com.tesvane.VentoralController");
 }
 
 } // namespace

@@ -4,10 +4,10 @@
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/power/SharedPowerBatteryService.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -25,15 +25,13 @@ struct FixtureMachine {
     explicit FixtureMachine(void (*build)(SysfsFixture&)) {
         build(sys);
         std::ofstream(proc.path() + "/uptime") << "5025.50 9000.00\n";
-        ::setenv("VENTORAL_SYSFS_ROOT", sys.root().c_str(), 1);
-        ::setenv("VENTORAL_PROC_ROOT", proc.path().c_str(), 1);
+        testing::ScopedEnvironmentVariable sysfs("VENTORAL_SYSFS_ROOT", sys.root());
+        testing::ScopedEnvironmentVariable procfs("VENTORAL_PROC_ROOT", proc.path());
         smc = std::make_unique<SMCService>(std::make_unique<HwmonSmcTransport>(
             sys.root(), FanControlMemory::folderFor(sys.root())));
         auto platform = linuxPowerBatteryPlatform(*smc);
         platform.isLowPowerModeEnabled = [] { return false; }; // keep the real bus out of it
         service = PowerBatteryService::make(std::move(platform));
-        ::unsetenv("VENTORAL_SYSFS_ROOT");
-        ::unsetenv("VENTORAL_PROC_ROOT");
     }
     PowerBatteryReading read() {
         auto r = service->readAll(false, false);

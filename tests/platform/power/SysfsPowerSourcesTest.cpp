@@ -6,10 +6,10 @@
 #include "platform/power/SysfsUSBTopologyReader.h"
 #include "tests/support/FakeProfileDaemon.h"
 #include "tests/support/PrivateBus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
 
@@ -169,7 +169,7 @@ TEST_F(LowPowerModeFlagTest, FromThePlatformProfile) {
 TEST_F(LowPowerModeFlagTest, TheProfileDaemonWins) {
     testing::PrivateBus bus;
     ASSERT_TRUE(bus.isUp());
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+    testing::ScopedEnvironmentVariable systemBus("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
     {
         LowPowerModeFlag flag(f.root(), openSystemBus);
         EXPECT_TRUE(flag.isEnabled()); // no daemon yet: the platform profile says quiet
@@ -192,7 +192,6 @@ TEST_F(LowPowerModeFlagTest, TheProfileDaemonWins) {
         EXPECT_TRUE(LowPowerModeSwitch(f.root(), openSystemBus).setLowPowerMode(false));
         EXPECT_TRUE(testing::waitUntil([&] { return heard > 0; }, 5));
     }
-    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
 } // namespace

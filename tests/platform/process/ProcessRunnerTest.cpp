@@ -1,13 +1,14 @@
 #include "platform/process/ProcessRunner.h"
 
-#include <cstdlib>
+#include "tests/support/ScopedEnvironment.h"
+
 #include <gtest/gtest.h>
 
 namespace ventoral {
 namespace {
 
 TEST(ProcessRunner, RunsByAbsolutePathWithAnEmptyEnvironment) {
-    ::setenv("VENTORAL_PROBE", "inherited", 1);
+    testing::ScopedEnvironmentVariable probe("VENTORAL_PROBE", "inherited");
     struct Case {
         std::string program;
         std::vector<std::string> arguments;
@@ -28,7 +29,6 @@ TEST(ProcessRunner, RunsByAbsolutePathWithAnEmptyEnvironment) {
         EXPECT_EQ(outcome.exitStatus, c.outcome.exitStatus) << c.program;
     }
     EXPECT_TRUE(runProgram("/bin/true", {}, ProcessOutput::inherit).succeeded());
-    ::unsetenv("VENTORAL_PROBE");
 }
 
 } // namespace

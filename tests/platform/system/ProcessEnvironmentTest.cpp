@@ -1,6 +1,7 @@
 #include "platform/system/ProcessEnvironment.h"
 
-#include <cstdlib>
+#include "tests/support/ScopedEnvironment.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -10,20 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using ScopedEnv = testing::ScopedEnvironmentVariable;
 
 fs::path makeTempDir() {
     auto dir = fs::temp_directory_path() / ("ventoral-proc-" + std::to_string(getpid()));
