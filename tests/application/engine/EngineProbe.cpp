@@ -11,8 +11,11 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <cmath>
 #include <cstdio>
 #include <sdbus-c++/sdbus-c++.h>
+#include <string>
+#include <thread>
 #include <unistd.h>
 
 using namespace ventoral;
@@ -44,11 +47,27 @@ int main(int argc, char** argv) {
 
     FanViewModelCollaborators c(smc, sim, *powerService, presets, *writer);
     FanViewModel engine(std::move(c), true);
+    // After the first refusal the test counts helper runs, once the writes queued before it end.
+    std::thread drainer;
     auto report = [&] {
         std::fprintf(stderr, "authorized %d error %s\n", engine.isAuthorized() ? 1 : 0,
                      engine.lastErrorMessage().value_or("none").c_str());
+        if (engine.lastErrorMessage() && !engine.isAuthorized() && !drainer.joinable()) {
+            drainer = std::thread([&] {
+                writer->drain();
+                std::fprintf(stderr, "writes drained\n");
+            });
+        }
     };
     QObject::connect(&engine, &FanViewModel::lastErrorMessageChanged, report);
+    // Lets the test see its changes to fan speeds arrive, one poll per tick.
+    QObject::connect(&engine, &FanViewModel::fansChanged, [&] {
+        std::string line = "fans";
+        for (const FanInfo& fan : engine.fans()) {
+            line += " " + std::to_string(std::lround(fan.currentRPM));
+        }
+        std::fprintf(stderr, "%s\n", line.c_str());
+    });
     TerminationSignals terminations([&](int) {
         engine.handleTermination();
         QCoreApplication::quit();
@@ -64,5 +83,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ready fans %zu mode %s\n", engine.fans().size(),
                  std::string(rawValue(engine.privilegeStatus())).c_str());
     report();
-    return app.exec();
+    const int status = app.exec();
+    if (drainer.joinable()) {
+        drainer.join();
+    }
+    return status;
 }

@@ -355,18 +355,27 @@ TEST(PrivilegedSMCWriter, SynchronousReset) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "a set-user-id fake needs root";
     }
+    // Nothing can restore the fans: no waiting out the bound.
     Rig unauthorized;
     auto start = Clock::now();
-    unauthorized.writer()->restoreAllFansToAutoSynchronously(1.5);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(300));
+    unauthorized.writer()->restoreAllFansToAutoSynchronously(10);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
 
+    // A helper that hangs until the test releases it: the reset gives up at its bound.
     Rig hanging;
-    hanging.helper(hanging.writer()->localBinPath(), 04755, "sleep 5\n");
+    const std::string release = hanging.prefix() + "/release";
+    hanging.helper(hanging.writer()->localBinPath(), 04755,
+                   "i=0\nuntil [ -e '" + release + "' ] || [ $i -ge 600 ]; do\n  sleep 0.05\n" +
+                       "  i=$((i + 1))\ndone\necho released >> '" + hanging.root_.path() +
+                       "/helper.log'\n");
     start = Clock::now();
     hanging.writer()->restoreAllFansToAutoSynchronously(1.5);
     auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(1450));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    std::ofstream(release).flush();
+    EXPECT_TRUE(waitUntil([&] { return hanging.log() == "reset-auto\nreleased\n"; }, 10))
+        << hanging.log();
 
     Rig quick;
     quick.helper(quick.writer()->localBinPath(), 04755);

@@ -1,5 +1,7 @@
 #include "core/common/SerialQueue.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
@@ -36,14 +38,13 @@ struct Owner {
 TEST(SerialQueue, AnOwnerReleasedInsideItsOwnJobIsTornDownSafely) {
     auto owner = std::make_shared<Owner>();
     std::weak_ptr<Owner> weak = owner;
-    std::atomic<bool> done{false};
-    owner->queue.async([keep = std::move(owner), &done]() mutable {
+    // Shared, so a job that finishes after a failed wait still has it.
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    owner->queue.async([keep = std::move(owner), done]() mutable {
         keep.reset(); // the queue's destructor runs here, on its own worker
-        done = true;
+        *done = true;
     });
-    while (!done) {
-        std::this_thread::yield();
-    }
+    ASSERT_TRUE(testing::waitUntil([&] { return done->load(); }, 10));
     EXPECT_TRUE(weak.expired());
 }
 
