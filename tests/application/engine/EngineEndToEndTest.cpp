@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -64,6 +65,9 @@ protected:
     std::string enable(int n) {
         return machine.read(board + "pwm" + std::to_string(n) + "_enable");
     }
+    int duty(int n) { return std::atoi(machine.read(board + "pwm" + std::to_string(n)).c_str()); }
+    // The probe's curve asks for 55-60 % of each fan's range; the board's fans start at 91-93.
+    bool onTheCurve(int n) { return enable(n) == "1" && duty(n) >= 140 && duty(n) <= 153; }
     long lines(const std::string& log) {
         std::ifstream file(prefix.path() + log);
         return std::count(std::istreambuf_iterator<char>(file), {}, '\n');
@@ -83,9 +87,9 @@ TEST_F(EngineEndToEnd, ACurveDrivesTheFansThroughTheDaemonAndQuittingHandsThemBa
     EXPECT_NE(engine->errorOutput().find("ready fans 4 mode Privileged XPC Daemon"),
               std::string::npos)
         << engine->errorOutput();
-    ASSERT_TRUE(waitUntil([&] { return enable(1) == "1" && enable(2) == "1"; }, 10))
+    ASSERT_TRUE(waitUntil([&] { return onTheCurve(1) && onTheCurve(2); }, 10))
+        << "duties " << duty(1) << " " << duty(2) << "\n"
         << engine->errorOutput() << daemon->errorOutput();
-    EXPECT_NE(machine.read(board + "pwm1"), "91"); // a duty the curve chose
 
     // The reset on quitting is synchronous and bounded at 1.5 s; a second more for the exit.
     ::kill(engine->pid(), SIGTERM);

@@ -1,5 +1,6 @@
 #include "application/engine/FanViewModel.h"
 
+#include "application/menubar/TrioMenuBarIconRenderer.h"
 #include "core/common/DefaultsStore.h"
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/smc/EmulatedSmcTransport.h"
@@ -462,7 +463,13 @@ TEST(FanViewModelReadouts, AveragesLabelAndImage) {
     EXPECT_EQ(rig.engine->menuBarLabelText(), "");
     EXPECT_EQ(rig.engine->menuBarTrioKey(9.6, true).pointSize, 12);
     EXPECT_EQ(rig.engine->menuBarTrioKey(16.4, true).pointSize, 16);
-    ASSERT_TRUE(rig.engine->menuBarTrioImage(22, false));
+    // The icon of the engine's own state, 22 points at the screen's scale of 2 drawn twice over.
+    auto image = rig.engine->menuBarTrioImage(22, false);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), QSize(88, 88));
+    EXPECT_EQ(image->devicePixelRatio(), 4);
+    EXPECT_EQ(*image,
+              *TrioMenuBarIconRenderer::rasterize(rig.engine->menuBarTrioKey(22, false), 2));
 
     EXPECT_EQ(rig.engine->batteryTemperature(), 32.0); // no battery reading or sensor
 
@@ -522,26 +529,31 @@ TEST(FanWritePipeline, SkipsWhatIsAlreadyInPlace) {
 }
 
 TEST(FanWritePipeline, ABusyFanKeepsOnlyTheNewestWish) {
-    for (float last : {3300.0f, 3003.0f}) {
+    struct Case {
+        float newest; // the last wish while 2000 is being written
+        int writes;
+        const char* lastWrite;
+    };
+    const Case cases[] = {
+        {3300, 2, "rpm 0 3300"}, // once, the newest
+        {2003, 1, "rpm 0 2000"}, // within 5 RPM of what was written
+    };
+    for (const auto& c : cases) {
         PipelineRig rig;
         rig.writer.hold = true;
         rig.engine->setManualRPM(0, 2000); // in flight
         rig.engine->setManualRPM(0, 3100);
         rig.engine->setManualRPM(0, 3200);
-        rig.engine->setManualRPM(0, last == 3003.0f ? 2003 : last);
+        rig.engine->setManualRPM(0, c.newest);
         EXPECT_EQ(rig.engine->inFlightFanWrites().count(0), 1u);
         EXPECT_EQ(writes(rig.writer, "rpm 0"), 1);
         rig.writer.hold = false;
         auto first = rig.writer.parked.front();
         rig.writer.parked.erase(rig.writer.parked.begin());
         first(std::nullopt);
-        if (last == 3300.0f) {
-            EXPECT_EQ(rig.writer.calls.back(), "rpm 0 3300"); // once, the newest
-            EXPECT_EQ(writes(rig.writer, "rpm 0"), 2);
-        } else {
-            EXPECT_EQ(writes(rig.writer, "rpm 0"), 1); // within 5 RPM of what was written
-        }
-        EXPECT_TRUE(rig.engine->pendingFanWrites().empty());
+        EXPECT_EQ(writes(rig.writer, "rpm 0"), c.writes) << c.newest;
+        EXPECT_EQ(rig.writer.calls.back(), c.lastWrite) << c.newest;
+        EXPECT_TRUE(rig.engine->pendingFanWrites().empty()) << c.newest;
     }
 }
 

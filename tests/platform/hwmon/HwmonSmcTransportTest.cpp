@@ -260,10 +260,23 @@ TEST(HwmonTemperatures, KeysAndChannelsOfEachMachine) {
 }
 
 TEST(HwmonTemperatures, ImplausibleReadingsAreDropped) {
+    using Seen = std::vector<std::pair<std::string, double>>;
+    // An implausible package reading drops that sensor and the CPU proximity key read from it.
+    const Seen others{{"BAT0 temp1 Battery", 31.5}, {"coretemp Core 0", 50}};
+    const Seen plausible{{"BAT0 temp1 Battery", 31.5},
+                         {"coretemp Package id 0", 52},
+                         {"coretemp Core 0", 50},
+                         {"CPU Proximity", 52}};
+    const std::pair<const char*, Seen> cases[] = {
+        {"52000", plausible}, {"-128000", others}, {"200000", others}, {"nan", others}};
     Machine m(testing::thinkpadLaptop);
-    m.fixture.write("devices/platform/coretemp.0/hwmon/hwmon6/temp1_input", "-128000");
-    for (const auto& sensor : m->readThermalSensors(false)) {
-        EXPECT_GT(sensor.temperature, 10) << sensor.name;
+    for (const auto& [reading, expected] : cases) {
+        m.fixture.write("devices/platform/coretemp.0/hwmon/hwmon6/temp1_input", reading);
+        Seen seen;
+        for (const auto& sensor : m->readThermalSensors(false)) {
+            seen.emplace_back(sensor.name, sensor.temperature);
+        }
+        EXPECT_EQ(seen, expected) << reading;
     }
 }
 
