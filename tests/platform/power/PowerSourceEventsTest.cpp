@@ -1,5 +1,7 @@
 #include "platform/power/PowerSourceEvents.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <gtest/gtest.h>
 #include <mutex>
 #include <unistd.h>
@@ -37,15 +39,12 @@ TEST(PowerSourceEventMonitor, ChangesReachTheMainThread) {
         ASSERT_TRUE(monitor.start([&] { ++changes; }));
         EXPECT_TRUE(monitor.start([] {})); // one watcher only
         ASSERT_EQ(::write(fds[1], "pxp", 3), 3);
-        for (int i = 0; i < 500; ++i) {
-            {
+        testing::waitUntil(
+            [&] {
                 std::lock_guard guard(lock);
-                if (posted.size() == 2) {
-                    break;
-                }
-            }
-            usleep(2000);
-        }
+                return posted.size() == 2;
+            },
+            10);
     } // the monitor stops and joins its watcher here
     ASSERT_EQ(posted.size(), 2u);
     for (auto& job : posted) {
