@@ -43,11 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             arguments.push_back(in.text(16));
         }
         std::ostringstream out, err;
+        ThermalHold hold("");
+        const uid_t euid = in.boolean() ? 0u : 1000u;
         HelperServices services{fixtureOperator,
                                 [](bool) { return true; },
                                 [] { return false; },
                                 [](DirectSMCOperator&) { return 0; },
-                                in.boolean() ? 0u : 1000u,
+                                euid,
+                                in.boolean() ? euid : 1000u,
+                                hold,
                                 out,
                                 err};
         int status = runHelperCommandLine(arguments, services);
@@ -58,8 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     auto smc = fixtureOperator();
     FanCustody custody;
+    ThermalHold hold("");
+    std::ostringstream log;
     HelperRequests requests(
-        *smc, [](bool) { return false; }, 0, custody, [] {});
+        *smc, [](bool) { return false; }, 0, custody, [] {}, hold, log);
     for (int n = in.byte() % 6; n > 0; --n) {
         std::string sender = in.text(6);
         switch (in.byte() % 5) {

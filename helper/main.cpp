@@ -24,6 +24,14 @@ std::string hardwareRoot() {
 #endif
 }
 
+// Where what this program remembers of the fans is kept; none for an emulated controller.
+std::string stateFolder() {
+    if (testSetting(EnvironmentSetting::smcProfile)) {
+        return {};
+    }
+    return FanControlMemory::folderFor(hardwareRoot());
+}
+
 std::unique_ptr<SmcTransport> makeTransport() {
     if (auto profile = testSetting(EnvironmentSetting::smcProfile)) {
         try {
@@ -52,6 +60,7 @@ int main(int argc, char** argv) {
         return lowPower.setLowPowerMode(enabled);
     };
 
+    ThermalHold hold(stateFolder());
     HelperServices services{
         [] { return std::make_unique<DirectSMCOperator>(makeTransport()); },
         setLowPowerMode,
@@ -61,9 +70,11 @@ int main(int argc, char** argv) {
                 {layout, ownExecutablePath(), geteuid(), getpid(), std::cerr, std::cout});
         },
         [&](DirectSMCOperator& smc) {
-            return runHelperDaemon(smc, setLowPowerMode, geteuid(), std::cerr);
+            return runHelperDaemon(smc, setLowPowerMode, geteuid(), hold, std::cerr);
         },
         geteuid(),
+        getuid(),
+        hold,
         std::cout,
         std::cerr,
     };

@@ -15,6 +15,8 @@ inline constexpr const char* setRPM = "set-rpm";
 inline constexpr const char* setMode = "set-mode";
 inline constexpr const char* resetAuto = "reset-auto";
 inline constexpr const char* setLowPowerMode = "set-lpm";
+// Hands back only the fans this program took over (the unit's last step after any stop).
+inline constexpr const char* handBack = "hand-back";
 } // namespace Command
 
 namespace ExitStatus {
@@ -29,6 +31,10 @@ inline constexpr const char* rpmFailedPrefix = "Direct SMC write failed for fan 
 inline constexpr const char* modeFailedPrefix = "Direct SMC mode write failed for fan ";
 inline constexpr const char* resetFailed = "Reset auto failed";
 inline constexpr const char* lowPowerModeFailed = "Failed to update Low Power Mode via pmset";
+inline constexpr const char* thermalHoldPrefix = "Fan ";
+inline constexpr const char* thermalHoldSuffix =
+    " stays under automatic control: the CPU reached 95\u00B0C while it was held manually. "
+    "Manual control returns once the CPU is below 88\u00B0C.";
 } // namespace Reply
 
 } // namespace ventoral::HelperProtocol

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -61,6 +62,13 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual Reply call(const SMCRecordBytes& input) = 0;
+
+    // The fans this program switched to manual control and has not handed back, as far as a
+    // controller remembers across processes; none from one that keeps no such memory.
+    virtual std::optional<std::set<std::int64_t>> fansTakenOver() { return std::nullopt; }
+    // What is worth telling the user about the writes so far (a fan left at full speed because
+    // its driver refused automatic control), each told once.
+    virtual std::vector<std::string> takeNotices() { return {}; }
 };
 
 } // namespace ventoral

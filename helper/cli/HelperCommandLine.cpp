@@ -1,6 +1,7 @@
 #include "helper/cli/HelperCommandLine.h"
 
 #include "core/helper/HelperProtocol.h"
+#include "core/smc/SMCKeys.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +18,9 @@ namespace Exit = HelperProtocol::ExitStatus;
 constexpr const char* setRPMUsage = "Usage: VentoralHelper set-rpm <index> <rpm>";
 constexpr const char* setModeUsage = "Usage: VentoralHelper set-mode <index> <mode>";
 constexpr const char* setLPMUsage = "Usage: VentoralHelper set-lpm <0|1>";
+constexpr const char* installNeedsRoot =
+    "Error: install must be run by root (for example through pkexec or sudo); this copy's "
+    "set-user-id bit does not allow it.";
 
 std::string_view withoutPlus(std::string_view text) {
     if (!text.empty() && text.front() == '+') {
@@ -29,6 +33,23 @@ int usage(std::ostream& err, const char* line) {
     err << line << "\n";
     return Exit::rejected;
 }
+
+// A manual write the backstop's hold refuses, told on standard error; not a failure of the
+// hardware, so it is rejected rather than failed.
+bool refusedByThermalHold(std::int64_t index, DirectSMCOperator& smc, HelperServices& services) {
+    if (!isFanIndex(index)) {
+        return false;
+    }
+    auto refusal =
+        services.hold.refusal(index, [&smc] { return smc.readNumber(SMCKey::cpuPackage); });
+    if (refusal) {
+        services.err << *refusal << "\n";
+    }
+    return refusal.has_value();
+}
+
+int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc,
+               HelperServices& services);
 
 } // namespace
 
@@ -78,6 +99,17 @@ int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServic
     if (arguments.empty()) {
         return services.runDaemon(*smc);
     }
+    const int status = runCommand(arguments, *smc, services);
+    for (const std::string& notice : smc->takeNotices()) {
+        services.err << "VentoralHelper: " << notice << "\n";
+    }
+    return status;
+}
+
+namespace {
+
+int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc,
+               HelperServices& services) {
     const std::string& command = arguments[0];
     auto argument = [&](std::size_t i) -> const std::string* {
         return i < arguments.size() ? &arguments[i] : nullptr;
@@ -91,10 +123,16 @@ int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServic
         const bool root = services.effectiveUid == 0;
         services.out << "EUID: " << services.effectiveUid
                      << " | Root: " << (root ? "true" : "false")
-                     << " | Fans: " << smc->readFanCount() << "\n";
+                     << " | Fans: " << smc.readFanCount() << "\n";
         return root ? Exit::success : Exit::rejected;
     }
     if (command == Cmd::install) {
+        // Installing rewrites root's files and services: the user who asked must be root
+        // (pkexec makes it so), not merely this program's set-user-id copy.
+        if (services.effectiveUid == 0 && services.realUid != 0) {
+            services.err << installNeedsRoot << "\n";
+            return Exit::rejected;
+        }
         return services.install() ? Exit::success : Exit::rejected;
     }
     if (command == Cmd::setRPM) {
@@ -103,7 +141,10 @@ int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServic
         if (!index || !rpm) {
             return usage(services.err, setRPMUsage);
         }
-        return smc->setFanRPM(*index, *rpm) ? Exit::success : Exit::operationFailed;
+        if (refusedByThermalHold(*index, smc, services)) {
+            return Exit::rejected;
+        }
+        return smc.setFanRPM(*index, *rpm) ? Exit::success : Exit::operationFailed;
     }
     if (command == Cmd::setMode) {
         auto index = argument(1) ? parseIndexArgument(*argument(1)) : std::nullopt;
@@ -111,10 +152,19 @@ int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServic
         if (!index || !mode) {
             return usage(services.err, setModeUsage);
         }
-        return smc->setFanMode(*index, *mode) ? Exit::success : Exit::operationFailed;
+        if (*mode == 1 && refusedByThermalHold(*index, smc, services)) {
+            return Exit::rejected;
+        }
+        return smc.setFanMode(*index, *mode) ? Exit::success : Exit::operationFailed;
     }
     if (command == Cmd::resetAuto) {
-        return smc->resetAllFansToAuto() ? Exit::success : Exit::operationFailed;
+        return smc.resetAllFansToAuto() ? Exit::success : Exit::operationFailed;
+    }
+    if (command == Cmd::handBack) {
+        for (std::int64_t fan : smc.handBackFans({}, true)) {
+            services.out << "Fan " << fan << " handed back\n";
+        }
+        return Exit::success;
     }
     if (command == Cmd::setLowPowerMode) {
         if (!argument(1)) {
@@ -127,5 +177,7 @@ int runHelperCommandLine(const std::vector<std::string>& arguments, HelperServic
     services.err << "Unknown command: " << command << "\n";
     return Exit::rejected;
 }
+
+} // namespace
 
 } // namespace ventoral

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "helper/daemon/ThermalHold.h"
 #include "helper/operator/DirectSMCOperator.h"
 
 #include <functional>
@@ -20,6 +21,10 @@ struct HelperServices {
     // Serves the D-Bus interface with the operator until stopped; returns the exit status.
     std::function<int(DirectSMCOperator&)> runDaemon;
     uid_t effectiveUid = 0;
+    // The user who started the run: a set-user-id run has root's effective id but not this.
+    uid_t realUid = 0;
+    // The backstop's holds, which a one-shot write honours as the daemon does.
+    ThermalHold& hold;
     std::ostream& out;
     std::ostream& err;
 };

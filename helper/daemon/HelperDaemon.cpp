@@ -27,8 +27,10 @@ constexpr const char* busDaemonName = "org.freedesktop.DBus";
 // while any fan is manual, and the ways fans are handed back.
 class Guardian {
 public:
-    Guardian(sdbus::IConnection& connection, DirectSMCOperator& smc)
-        : smc_(smc), login_(sdbus::createProxy(connection, loginName, loginPath)),
+    Guardian(sdbus::IConnection& connection, DirectSMCOperator& smc, ThermalHold& hold,
+             std::ostream& log)
+        : smc_(smc), hold_(hold), log_(log),
+          login_(sdbus::createProxy(connection, loginName, loginPath)),
           busDaemon_(sdbus::createProxy(connection, busDaemonName, "/org/freedesktop/DBus")) {
         busDaemon_->uponSignal("NameOwnerChanged")
             .onInterface(busDaemonName)
@@ -40,7 +42,7 @@ public:
         busDaemon_->finishRegistration();
         login_->uponSignal("PrepareForSleep").onInterface(loginManager).call([this](bool start) {
             if (start) {
-                handBackEverything(); // then the inhibitor goes, and sleep may proceed
+                handBackEverything("before sleep"); // then the inhibitor goes, and sleep proceeds
             }
         });
         login_->finishRegistration();
@@ -49,18 +51,25 @@ public:
     FanCustody& custody() { return custody_; }
 
     void clientLeft(const std::string& client) {
-        for (std::int64_t fan : custody_.release(client)) {
-            smc_.setFanMode(fan, 0);
+        const auto held = custody_.release(client);
+        if (!held.empty()) {
+            report(smc_.handBackFans(held, false), "its client " + client + " left");
         }
         updateInhibitor();
     }
 
-    // Every fan back to automatic when any was held; a no-op otherwise.
-    void handBackEverything() {
-        if (!custody_.releaseAll().empty()) {
-            smc_.resetAllFansToAuto();
-        }
+    // Every fan this program took over goes back as it was; the fans it holds for clients
+    // where the controller remembers nothing. Returns the fans handed back.
+    std::vector<std::int64_t> handBackEverything(const std::string& reason) {
+        auto handedBack = smc_.handBackFans(custody_.releaseAll(), true);
+        report(handedBack, reason);
         updateInhibitor();
+        return handedBack;
+    }
+
+    // The backstop: everything back, and kept there until the CPU has cooled.
+    void thermalHandBack() {
+        hold_.hold(handBackEverything("the CPU stayed at or above 95 C"));
     }
 
     void updateInhibitor() {
@@ -87,7 +96,19 @@ public:
     }
 
 private:
+    void report(const std::vector<std::int64_t>& fans, const std::string& reason) {
+        for (std::int64_t fan : fans) {
+            log_ << "VentoralHelper: handed fan " << fan << " back: " << reason << "\n";
+        }
+        for (const std::string& notice : smc_.takeNotices()) {
+            log_ << "VentoralHelper: " << notice << "\n";
+        }
+        log_.flush();
+    }
+
     DirectSMCOperator& smc_;
+    ThermalHold& hold_;
+    std::ostream& log_;
     FanCustody custody_;
     std::unique_ptr<sdbus::IProxy> login_;
     std::unique_ptr<sdbus::IProxy> busDaemon_;
@@ -153,7 +174,7 @@ private:
                 std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
                     .count();
             if (backstop.sample(manual, celsius, now)) {
-                guardian.handBackEverything();
+                guardian.thermalHandBack();
             }
             lock.lock();
         }
@@ -168,10 +189,11 @@ private:
 } // namespace
 
 int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
-                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid) {
-    Guardian guardian(connection, smc);
+                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
+                         ThermalHold& hold, std::ostream& log) {
+    Guardian guardian(connection, smc, hold, log);
     HelperRequests requests(smc, std::move(setLowPowerMode), effectiveUid, guardian.custody(),
-                            [&guardian] { guardian.updateInhibitor(); });
+                            [&guardian] { guardian.updateInhibitor(); }, hold, log);
     SMCHelperDelegate delegate(connection, requests);
     std::exception_ptr failure;
     {
@@ -183,7 +205,7 @@ int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
         }
     }
     // Stopped, or the bus went away: no fan stays manual behind us.
-    guardian.handBackEverything();
+    guardian.handBackEverything("the daemon stopped");
     if (failure) {
         std::rethrow_exception(failure);
     }
@@ -191,7 +213,7 @@ int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
 }
 
 int runHelperDaemon(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
-                    std::ostream& err) {
+                    ThermalHold& hold, std::ostream& err) {
     // Stop requests are taken by one thread, which ends the event loop so the fans can be
     // handed back before exit.
     sigset_t stopSignals;
@@ -218,7 +240,8 @@ int runHelperDaemon(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, 
     });
     int status = HelperProtocol::ExitStatus::success;
     try {
-        status = serveHelperInterface(*connection, smc, std::move(setLowPowerMode), effectiveUid);
+        status = serveHelperInterface(*connection, smc, std::move(setLowPowerMode), effectiveUid,
+                                      hold, err);
     } catch (const sdbus::Error& error) {
         err << "VentoralHelper: the bus connection failed: " << error.getMessage() << "\n";
         status = HelperProtocol::ExitStatus::operationFailed;

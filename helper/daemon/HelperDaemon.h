@@ -15,11 +15,13 @@ namespace ventoral {
 
 // Serves the helper interface on `connection` (which already owns the helper's name) until the
 // connection's event loop is left.
+// Hand-backs, refusals and failed writes are logged to `log`, one line each.
 int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
-                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid);
+                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
+                         ThermalHold& hold, std::ostream& log);
 
 // Daemon mode: takes the helper's name on the system bus and serves it.
 int runHelperDaemon(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
-                    std::ostream& err);
+                    ThermalHold& hold, std::ostream& err);
 
 } // namespace ventoral

@@ -1,6 +1,7 @@
 #include "helper/daemon/HelperRequests.h"
 
 #include "core/helper/HelperProtocol.h"
+#include "core/smc/SMCKeys.h"
 
 #include <cmath>
 
@@ -13,12 +14,31 @@ namespace Reply = HelperProtocol::Reply;
 
 HelperRequests::HelperRequests(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode,
                                uid_t effectiveUid, FanCustody& custody,
-                               std::function<void()> custodyChanged)
+                               std::function<void()> custodyChanged, ThermalHold& hold,
+                               std::ostream& log)
     : smc_(smc), setLowPowerMode_(std::move(setLowPowerMode)), euid_(effectiveUid),
-      custody_(custody), custodyChanged_(std::move(custodyChanged)) {}
+      custody_(custody), custodyChanged_(std::move(custodyChanged)), hold_(hold), log_(log) {}
 
 HelperRequests::Result HelperRequests::ping() const {
     return {true, Reply::pingPrefix + std::to_string(euid_) + ")"};
+}
+
+std::optional<std::string> HelperRequests::thermalRefusal(std::int64_t index,
+                                                          const std::string& sender) {
+    auto refusal =
+        hold_.refusal(index, [this] { return smc_.readNumber(SMCKey::cpuPackage); });
+    if (refusal) {
+        log_ << "VentoralHelper: refused manual control of fan " << index << " to " << sender
+             << ": the CPU has not cooled below " << ThermalHold::releaseCelsius << " C yet\n";
+    }
+    return refusal;
+}
+
+void HelperRequests::noteCustody(std::int64_t index, bool succeeded, const std::string& sender) {
+    if (succeeded || smc_.isFanManual(index)) {
+        custody_.noteManual(index, sender);
+        custodyChanged_();
+    }
 }
 
 HelperRequests::Result HelperRequests::setFanRPM(std::int64_t index, double rpm,
@@ -26,32 +46,46 @@ HelperRequests::Result HelperRequests::setFanRPM(std::int64_t index, double rpm,
     // The speed is narrowed to a 32-bit float; one beyond a float becomes infinite and is
     // refused with the rest of the non-finite values.
     const float speed = static_cast<float>(rpm);
+    const bool valid = isFanIndex(index) && std::isfinite(speed);
+    if (valid) {
+        if (auto refusal = thermalRefusal(index, sender)) {
+            return {false, *refusal};
+        }
+    }
     const bool succeeded = smc_.setFanRPM(index, speed);
-    if (isFanIndex(index) && std::isfinite(speed)) {
-        // Held even when the target write failed: the fan may already be manual.
-        custody_.noteManual(index, sender);
-        custodyChanged_();
+    if (valid) {
+        noteCustody(index, succeeded, sender);
     }
     if (succeeded) {
         return {true, {}};
     }
+    log_ << "VentoralHelper: writing " << rpm << " RPM to fan " << index << " for " << sender
+         << " failed\n";
     return {false, Reply::rpmFailedPrefix + std::to_string(index)};
 }
 
 HelperRequests::Result HelperRequests::setFanMode(std::int64_t index, std::int64_t mode,
                                                   const std::string& sender) {
+    const bool manual = mode == 1;
+    if (manual && isFanIndex(index)) {
+        if (auto refusal = thermalRefusal(index, sender)) {
+            return {false, *refusal};
+        }
+    }
     const bool succeeded = smc_.setFanMode(index, mode);
     if (isFanIndex(index)) {
-        if (mode == 1) {
-            custody_.noteManual(index, sender);
+        if (manual) {
+            noteCustody(index, succeeded, sender);
         } else if (succeeded) {
             custody_.noteAutomatic(index);
+            custodyChanged_();
         }
-        custodyChanged_();
     }
     if (succeeded) {
         return {true, {}};
     }
+    log_ << "VentoralHelper: switching fan " << index << " to mode " << mode << " for " << sender
+         << " failed\n";
     return {false, Reply::modeFailedPrefix + std::to_string(index)};
 }
 
@@ -61,6 +95,7 @@ HelperRequests::Result HelperRequests::resetAllFansToAuto() {
         custodyChanged_();
         return {true, {}};
     }
+    log_ << "VentoralHelper: resetting every fan to automatic control failed\n";
     return {false, Reply::resetFailed};
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "helper/daemon/FanCustody.h"
+#include "helper/daemon/ThermalHold.h"
 #include "helper/operator/DirectSMCOperator.h"
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <tuple>
@@ -13,13 +15,15 @@ namespace ventoral {
 using LowPowerModeSetter = std::function<bool(bool enabled)>;
 
 // The five methods of the helper's interface, apart from the bus: each does its work, notes
-// who holds which fan, and gives the reply (success, message; empty for none).
+// who holds which fan, and gives the reply (success, message; empty for none). Refusals and
+// failed writes are logged to `log`, one line each.
 class HelperRequests {
 public:
     using Result = std::tuple<bool, std::string>;
 
     HelperRequests(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
-                   FanCustody& custody, std::function<void()> custodyChanged);
+                   FanCustody& custody, std::function<void()> custodyChanged, ThermalHold& hold,
+                   std::ostream& log);
 
     Result ping() const;
     Result setFanRPM(std::int64_t index, double rpm, const std::string& sender);
@@ -28,11 +32,18 @@ public:
     Result setLowPowerMode(bool enabled);
 
 private:
+    // Custody follows what the fan is now: a failed write to a fan that does not exist holds
+    // nothing, one whose mode took but whose target failed holds the fan.
+    void noteCustody(std::int64_t index, bool succeeded, const std::string& sender);
+    std::optional<std::string> thermalRefusal(std::int64_t index, const std::string& sender);
+
     DirectSMCOperator& smc_;
     LowPowerModeSetter setLowPowerMode_;
     uid_t euid_;
     FanCustody& custody_;
     std::function<void()> custodyChanged_;
+    ThermalHold& hold_;
+    std::ostream& log_;
 };
 
 } // namespace ventoral

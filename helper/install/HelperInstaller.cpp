@@ -41,7 +41,7 @@ BusName=)") +
 ExecStart=)" +
            daemon + R"(
 ExecStopPost=)" +
-           daemon + " " + HelperProtocol::Command::resetAuto + R"(
+           daemon + " " + HelperProtocol::Command::handBack + R"(
 Restart=always
 RestartSec=2
 RuntimeDirectory=)" +

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace ventoral {
 namespace {
@@ -146,6 +147,44 @@ bool DirectSMCOperator::resetAllFansToAuto() {
         return anySucceeded;
     }
     return !readKeyInfo(SMCKey::fan(0, SMCKey::FanField::mode)) && !outcome.hasMask;
+}
+
+std::vector<std::int64_t> DirectSMCOperator::handBackFans(const std::vector<std::int64_t>& fans,
+                                                         bool everyRemembered) {
+    std::optional<std::set<std::int64_t>> taken;
+    {
+        std::lock_guard guard(lock_);
+        if (openUnlocked()) {
+            taken = transport_->fansTakenOver();
+        }
+    }
+    std::set<std::int64_t> wanted(fans.begin(), fans.end());
+    if (taken) {
+        std::set<std::int64_t> remembered;
+        for (std::int64_t fan : *taken) {
+            if (everyRemembered || wanted.contains(fan)) {
+                remembered.insert(fan);
+            }
+        }
+        wanted = std::move(remembered);
+    }
+    std::vector<std::int64_t> handedBack;
+    for (std::int64_t fan : wanted) {
+        if (setFanMode(fan, 0)) {
+            handedBack.push_back(fan);
+        }
+    }
+    return handedBack;
+}
+
+bool DirectSMCOperator::isFanManual(std::int64_t index) {
+    auto mode = readNumber(SMCKey::fan(index, SMCKey::FanField::mode));
+    return mode && std::trunc(*mode) != 0;
+}
+
+std::vector<std::string> DirectSMCOperator::takeNotices() {
+    std::lock_guard guard(lock_);
+    return transport_->takeNotices();
 }
 
 } // namespace ventoral

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace ventoral {
 
@@ -35,6 +36,15 @@ public:
     bool setFanMode(std::int64_t index, std::int64_t mode);
     bool setFanRPM(std::int64_t index, float rpm);
     bool resetAllFansToAuto();
+    // Hands fans back exactly as they were before this program took them over: of `fans`, and
+    // with `everyRemembered` of every fan the controller remembers taking, those it remembers
+    // (every one of `fans` where it keeps no memory). Fans it never took stay as they are.
+    // Returns the fans handed back.
+    std::vector<std::int64_t> handBackFans(const std::vector<std::int64_t>& fans,
+                                           bool everyRemembered);
+    // Whether the fan reports manual control now.
+    bool isFanManual(std::int64_t index);
+    std::vector<std::string> takeNotices();
 
 private:
     bool openUnlocked();

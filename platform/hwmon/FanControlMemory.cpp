@@ -37,16 +37,17 @@ FanControlMemory::recall(const std::string& channelId) const {
         return std::nullopt;
     }
     std::istringstream in(*text);
-    std::string id, enableText, pwmText;
+    std::string id, enableText, pwmText, targetText;
     if (!std::getline(in, id) || id != channelId || !std::getline(in, enableText)) {
         return std::nullopt; // another channel's file, or a torn one
     }
     std::getline(in, pwmText);
+    std::getline(in, targetText); // absent from files written before targets were kept
     auto enable = sysfs::parseInteger(enableText);
     if (!enable) {
         return std::nullopt;
     }
-    return Original{*enable, sysfs::parseInteger(pwmText)};
+    return Original{*enable, sysfs::parseInteger(pwmText), sysfs::parseInteger(targetText)};
 }
 
 bool FanControlMemory::remember(const std::string& channelId, const Original& original) {
@@ -56,8 +57,11 @@ bool FanControlMemory::remember(const std::string& channelId, const Original& or
     if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
         return false;
     }
-    std::string body = channelId + "\n" + std::to_string(original.enable) + "\n" +
-                       (original.pwm ? std::to_string(*original.pwm) : "") + "\n";
+    auto line = [](std::optional<std::int64_t> value) {
+        return (value ? std::to_string(*value) : std::string()) + "\n";
+    };
+    const std::string body = channelId + "\n" + std::to_string(original.enable) + "\n" +
+                             line(original.pwm) + line(original.target);
     return writeFileAtomically(pathFor(channelId), body, 0600);
 }
 

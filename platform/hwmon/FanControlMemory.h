@@ -11,8 +11,9 @@ namespace ventoral {
 class FanControlMemory {
 public:
     struct Original {
-        std::int64_t enable = 0;
+        std::int64_t enable = 0; // pwmN_enable, or fanN_manual; 0 for a fan with neither
         std::optional<std::int64_t> pwm;
+        std::optional<std::int64_t> target;
         friend bool operator==(const Original&, const Original&) = default;
     };
 

@@ -13,27 +13,12 @@ namespace {
 
 using SMCKey::FanField;
 
-constexpr float defaultMaximum = 6500;
-constexpr std::int64_t fullDuty = 255;
 
 std::vector<std::uint8_t> floatBytes(double value) {
     auto le = littleEndianBytes(static_cast<float>(value));
     return {le.begin(), le.end()};
 }
 
-std::int32_t returnFor(int error) {
-    switch (error) {
-    case 0:
-        return SMCReturn::success;
-    case EACCES:
-    case EROFS:
-        return SMCReturn::notPrivileged;
-    case EPERM: // thinkpad_acpi without fan_control=1
-        return SMCReturn::notPermitted;
-    default:
-        return HwmonSmcTransport::writeErrorReturn;
-    }
-}
 
 std::optional<double> scaled(const std::string& path, double divisor) {
     auto value = sysfs::readInteger(path);
@@ -59,40 +44,8 @@ const HwmonTemperatureChannel* findTemperature(const HwmonInventory& inventory,
     return nullptr;
 }
 
-bool byPwm(const HwmonFanChannel& fan) {
-    return fan.pwm && fan.pwmEnable;
-}
 
 } // namespace
-
-float hwmonFanMinimum(const HwmonFanChannel& fan) {
-    auto value = fan.min ? sysfs::readInteger(*fan.min) : std::nullopt;
-    return value && *value > 0 && *value < 100000 ? static_cast<float>(*value) : 0.0f;
-}
-
-float hwmonFanMaximum(const HwmonFanChannel& fan) {
-    auto value = fan.max ? sysfs::readInteger(*fan.max) : std::nullopt;
-    return value && *value > 0 && *value < 100000 ? static_cast<float>(*value) : defaultMaximum;
-}
-
-int pwmDutyFor(float rpm, float minimum, float maximum) {
-    if (!std::isfinite(rpm) || !(maximum > minimum)) {
-        return static_cast<int>(fullDuty);
-    }
-    double fraction =
-        (static_cast<double>(rpm) - minimum) / (static_cast<double>(maximum) - minimum);
-    return static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * fullDuty));
-}
-
-std::optional<std::int64_t> automaticEnableValue(const std::string& chip) {
-    if (chip == "pwmfan") {
-        return std::nullopt; // 0 would switch the fan off
-    }
-    if (chip.rfind("nct6", 0) == 0 || chip == "w83627ehf") {
-        return 5; // SmartFan IV, the value these boards boot with
-    }
-    return 2;
-}
 
 HwmonSmcTransport::HwmonSmcTransport(std::string sysfsRoot, std::string stateFolder,
                                      RaplMeter::MonotonicClock clock, AttributeWriter writer)
@@ -170,7 +123,7 @@ void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan
 
     // A fan switched through pwmN_enable is steered by its duty; a target file is then the
     // automatic controller's business (amdgpu refuses it), so speeds go to and come from pwm.
-    auto targetFile = byPwm(fan) ? std::nullopt : (fan.target ? fan.target : fan.output);
+    const auto targetFile = hwmonTargetFile(fan);
     if (targetFile || fan.pwm) {
         addFloatKey(key(FanField::target), targetFile.value_or(fan.pwm.value_or("")),
                     [fan, targetFile]() -> std::optional<double> {
@@ -191,7 +144,10 @@ void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan
         };
     }
 
-    auto modeFile = fan.pwmEnable ? fan.pwmEnable : fan.manual;
+    const auto modeFile = hwmonModeFile(fan);
+    auto writeMode = [this, fan](std::span<const std::uint8_t> bytes) {
+        return this->writeMode(fan, bytes[0] != 0);
+    };
     if (modeFile) {
         keys_[key(FanField::mode)] = {SMCType::ui8, 1,
                                       [modeFile]() -> std::optional<std::vector<std::uint8_t>> {
@@ -202,73 +158,16 @@ void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan
                                           return std::vector<std::uint8_t>{
                                               static_cast<std::uint8_t>(*value == 1 ? 1 : 0)};
                                       },
-                                      [this, fan](std::span<const std::uint8_t> bytes) {
-                                          return writeMode(fan, bytes[0] != 0);
-                                      },
-                                      *modeFile};
+                                      writeMode, *modeFile};
+    } else if (targetFile || fan.pwm) {
+        // Steered by its target or duty alone: manual while this program holds it.
+        keys_[key(FanField::mode)] = {
+            SMCType::ui8, 1,
+            [this, id = fan.id]() -> std::optional<std::vector<std::uint8_t>> {
+                return std::vector<std::uint8_t>{static_cast<std::uint8_t>(memory_.recall(id) ? 1 : 0)};
+            },
+            writeMode, fan.input};
     }
-}
-
-HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeMode(const HwmonFanChannel& fan,
-                                                             bool manual) {
-    if (!fan.pwmEnable) {
-        return {returnFor(write_(*fan.manual, manual ? "1" : "0")), 0};
-    }
-    const std::string& enable = *fan.pwmEnable;
-    if (manual) {
-        if (!memory_.recall(fan.id)) {
-            if (auto current = sysfs::readInteger(enable); current && *current != 1) {
-                FanControlMemory::Original original{*current, {}};
-                if (fan.pwm) {
-                    original.pwm = sysfs::readInteger(*fan.pwm);
-                }
-                memory_.remember(fan.id, original);
-            }
-        }
-        return {returnFor(write_(enable, "1")), 0};
-    }
-
-    std::optional<std::int64_t> wanted;
-    if (auto original = memory_.recall(fan.id)) {
-        if (original->pwm && fan.pwm) {
-            if (int error = write_(*fan.pwm, std::to_string(*original->pwm)); error != 0) {
-                return {returnFor(error), 0};
-            }
-        }
-        wanted = original->enable;
-    } else {
-        wanted = automaticEnableValue(fan.chip);
-    }
-    if (wanted) {
-        if (int error = write_(enable, std::to_string(*wanted)); error != 0 && error != EINVAL) {
-            return {returnFor(error), 0};
-        }
-    }
-    // A driver that did not take its automatic mode is left at full duty, the safe state.
-    if (!wanted || sysfs::readInteger(enable) != wanted) {
-        if (fan.pwm) {
-            write_(enable, "1");
-            if (int error = write_(*fan.pwm, std::to_string(fullDuty)); error != 0) {
-                return {returnFor(error), 0};
-            }
-        }
-    }
-    memory_.forget(fan.id);
-    return {};
-}
-
-HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeTarget(const HwmonFanChannel& fan,
-                                                               float rpm) {
-    if (!std::isfinite(rpm) || rpm < 0) {
-        return {0, badArgumentResult};
-    }
-    auto targetFile = byPwm(fan) ? std::nullopt : (fan.target ? fan.target : fan.output);
-    if (targetFile) {
-        long value = std::lround(std::min(rpm, 100000.0f));
-        return {returnFor(write_(*targetFile, std::to_string(value))), 0};
-    }
-    int duty = pwmDutyFor(rpm, hwmonFanMinimum(fan), hwmonFanMaximum(fan));
-    return {returnFor(write_(*fan.pwm, std::to_string(duty))), 0};
 }
 
 void HwmonSmcTransport::addTemperatureKeys(const HwmonInventory& inventory) {

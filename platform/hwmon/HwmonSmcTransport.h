@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ public:
     void close() override;
     bool isOpen() const override;
     Reply call(const SMCRecordBytes& input) override;
+    std::optional<std::set<std::int64_t>> fansTakenOver() override;
+    std::vector<std::string> takeNotices() override;
 
     // The fan channels behind "F0…" to "F9…", in key order.
     std::vector<HwmonFanChannel> fanChannels() const;
@@ -62,7 +65,12 @@ private:
     // A value that cannot be had right now reads as NaN, which callers treat as absent.
     void addFloatKey(const std::string& name, std::string source,
                      std::function<std::optional<double>()> value);
+    // Remembers what the fan was set to before this program first takes it over.
+    void takeOver(const HwmonFanChannel& fan);
     WriteOutcome writeMode(const HwmonFanChannel& fan, bool manual);
+    WriteOutcome restore(const HwmonFanChannel& fan, const FanControlMemory::Original& was);
+    // `wanted` as the fan's automatic mode, read back; full duty where the driver refuses it.
+    WriteOutcome enableAutomatic(const HwmonFanChannel& fan, std::optional<std::int64_t> wanted);
     WriteOutcome writeTarget(const HwmonFanChannel& fan, float rpm);
 
     const std::string root_;
@@ -75,8 +83,13 @@ private:
     std::vector<HwmonFanChannel> fans_;
     std::map<std::string, VirtualKey> keys_;
     std::vector<std::shared_ptr<RaplMeter>> meters_;
+    std::vector<std::string> notices_;
 };
 
+// The file a fan's target speed goes to; none where it is steered by its pwm duty.
+std::optional<std::string> hwmonTargetFile(const HwmonFanChannel& fan);
+// The file that switches a fan between manual and automatic control, if it has one.
+std::optional<std::string> hwmonModeFile(const HwmonFanChannel& fan);
 // Fan range the virtual keys report: the driver's min/max files, or 0 and 6500.
 float hwmonFanMinimum(const HwmonFanChannel& fan);
 float hwmonFanMaximum(const HwmonFanChannel& fan);

@@ -1,6 +1,7 @@
 #include "helper/cli/HelperCommandLine.h"
 
 #include "platform/smc/EmulatedSmcTransport.h"
+#include "tests/support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -9,6 +10,7 @@ namespace ventoral {
 namespace {
 
 using Key = EmulatedSmcTransport::Key;
+using testing::TemporaryFolder;
 
 Key number(const std::string& type, double value) {
     std::size_t size = type == "flt " ? 4 : type == "ui8 " ? 1 : 2;
@@ -22,14 +24,20 @@ struct Run {
     bool daemonStarted;
 };
 
-Run run(std::vector<std::string> args, uid_t euid = 0, bool installSucceeds = true) {
+// `ruid`: the real user of a set-user-id run; by default the effective one. `stateFolder`: where
+// the backstop's holds are kept; `package`: the CPU package's reading.
+Run run(std::vector<std::string> args, uid_t euid = 0, bool installSucceeds = true,
+        std::optional<uid_t> ruid = std::nullopt, const std::string& stateFolder = "",
+        double package = 60) {
     std::ostringstream out, err;
+    ThermalHold hold(stateFolder);
     std::optional<bool> lowPower;
     bool daemon = false;
     HelperServices services{
-        [euid] {
+        [euid, package] {
             return std::make_unique<DirectSMCOperator>(std::make_unique<EmulatedSmcTransport>(
                 std::map<std::string, Key>{{"FNum", number("ui8 ", 2)},
+                                           {"TC0P", number("flt ", package)},
                                            {"F0Md", number("ui8 ", 0)},
                                            {"F0Tg", number("flt ", 0)},
                                            {"F1Md", number("ui8 ", 0)}},
@@ -45,6 +53,8 @@ Run run(std::vector<std::string> args, uid_t euid = 0, bool installSucceeds = tr
             return 0;
         },
         euid,
+        ruid.value_or(euid),
+        hold,
         out,
         err,
     };
@@ -113,6 +123,40 @@ TEST(HelperCommandLine, NoArgumentRunsTheDaemonAndInstallReportsItsOutcome) {
     EXPECT_TRUE(run({}).daemonStarted);
     EXPECT_EQ(run({"install"}, 0, true).status, 0);
     EXPECT_EQ(run({"install"}, 0, false).status, 1);
+}
+
+TEST(HelperCommandLine, ASetuidRunMayNotInstall) {
+    auto r = run({"install"}, 0, true, 1000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: install must be run by root (for example through pkexec or sudo); "
+                     "this copy's set-user-id bit does not allow it.\n");
+    EXPECT_EQ(run({"set-rpm", "0", "2000"}, 0, true, 1000).status, 0); // fan writes it may
+}
+
+TEST(HelperCommandLine, TheBackstopsHoldRefusesManualWritesUntilTheCPUHasCooled) {
+    TemporaryFolder state;
+    ThermalHold(state.path()).hold({0});
+    const std::string refusal =
+        "Fan 0 stays under automatic control: the CPU reached 95\u00B0C while it was held "
+        "manually. Manual control returns once the CPU is below 88\u00B0C.\n";
+    struct Case {
+        std::vector<std::string> args;
+        double package;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"set-rpm", "0", "2000"}, 90, 1, refusal}, {{"set-mode", "0", "1"}, 90, 1, refusal},
+        {{"set-mode", "0", "0"}, 90, 0, ""},     // back to automatic is always allowed
+        {{"set-mode", "1", "1"}, 90, 0, ""},     // fan 1 was not handed back
+        {{"set-rpm", "0", "2000"}, 87.5, 0, ""}, // cooled: the hold ends
+        {{"set-rpm", "0", "2000"}, 95, 0, ""},   // and stays ended
+    };
+    for (const auto& c : cases) {
+        auto r = run(c.args, 0, true, std::nullopt, state.path(), c.package);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args[1] << " at " << c.package;
+        EXPECT_EQ(r.err, c.err) << c.args[0] << " " << c.args[1] << " at " << c.package;
+    }
 }
 
 TEST(HelperCommandLine, ArgumentParsers) {

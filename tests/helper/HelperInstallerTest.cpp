@@ -80,7 +80,7 @@ TEST(HelperInstaller, UnitRunsTheDaemonCopyAndPolicyGuardsTheName) {
               std::string::npos);
     EXPECT_NE(unit.find("\nRestart=always\n"), std::string::npos);
     // Even a killed daemon leaves the fans automatic.
-    EXPECT_NE(unit.find("\nExecStopPost=/usr/local/libexec/com.tesvane.smchelper reset-auto\n"),
+    EXPECT_NE(unit.find("\nExecStopPost=/usr/local/libexec/com.tesvane.smchelper hand-back\n"),
               std::string::npos);
     EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos);
     EXPECT_NE(unit.find("\nBusName=com.tesvane.smchelper\n"), std::string::npos);
