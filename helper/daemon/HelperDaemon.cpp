@@ -68,9 +68,7 @@ public:
     }
 
     // The backstop: everything back, and kept there until the CPU has cooled.
-    void thermalHandBack() {
-        hold_.hold(handBackEverything("the CPU stayed at or above 95 C"));
-    }
+    void thermalHandBack() { hold_.hold(handBackEverything("the CPU stayed at or above 95 C")); }
 
     void updateInhibitor() {
         std::lock_guard guard(inhibitLock_);
@@ -189,11 +187,12 @@ private:
 } // namespace
 
 int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
-                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
-                         ThermalHold& hold, std::ostream& log) {
+                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid, ThermalHold& hold,
+                         std::ostream& log) {
     Guardian guardian(connection, smc, hold, log);
-    HelperRequests requests(smc, std::move(setLowPowerMode), effectiveUid, guardian.custody(),
-                            [&guardian] { guardian.updateInhibitor(); }, hold, log);
+    HelperRequests requests(
+        smc, std::move(setLowPowerMode), effectiveUid, guardian.custody(),
+        [&guardian] { guardian.updateInhibitor(); }, hold, log);
     SMCHelperDelegate delegate(connection, requests);
     std::exception_ptr failure;
     {

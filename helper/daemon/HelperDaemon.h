@@ -17,8 +17,8 @@ namespace ventoral {
 // connection's event loop is left.
 // Hand-backs, refusals and failed writes are logged to `log`, one line each.
 int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
-                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
-                         ThermalHold& hold, std::ostream& log);
+                         LowPowerModeSetter setLowPowerMode, uid_t effectiveUid, ThermalHold& hold,
+                         std::ostream& log);
 
 // Daemon mode: takes the helper's name on the system bus and serves it.
 int runHelperDaemon(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,

@@ -25,8 +25,7 @@ HelperRequests::Result HelperRequests::ping() const {
 
 std::optional<std::string> HelperRequests::thermalRefusal(std::int64_t index,
                                                           const std::string& sender) {
-    auto refusal =
-        hold_.refusal(index, [this] { return smc_.readNumber(SMCKey::cpuPackage); });
+    auto refusal = hold_.refusal(index, [this] { return smc_.readNumber(SMCKey::cpuPackage); });
     if (refusal) {
         log_ << "VentoralHelper: refused manual control of fan " << index << " to " << sender
              << ": the CPU has not cooled below " << ThermalHold::releaseCelsius << " C yet\n";

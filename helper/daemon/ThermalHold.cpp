@@ -50,8 +50,8 @@ std::optional<std::string> ThermalHold::refusal(std::int64_t fan,
     if (held_.empty()) {
         return std::nullopt;
     }
-    if (auto celsius = packageCelsius(); celsius && std::isfinite(*celsius) &&
-                                         *celsius < releaseCelsius) {
+    if (auto celsius = packageCelsius();
+        celsius && std::isfinite(*celsius) && *celsius < releaseCelsius) {
         held_.clear();
         store();
         return std::nullopt;

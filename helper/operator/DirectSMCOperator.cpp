@@ -150,7 +150,7 @@ bool DirectSMCOperator::resetAllFansToAuto() {
 }
 
 std::vector<std::int64_t> DirectSMCOperator::handBackFans(const std::vector<std::int64_t>& fans,
-                                                         bool everyRemembered) {
+                                                          bool everyRemembered) {
     std::optional<std::set<std::int64_t>> taken;
     {
         std::lock_guard guard(lock_);

@@ -1,6 +1,5 @@
 // Taking fans over and handing them back exactly as they were, and writing their speeds.
 #include "platform/hwmon/HwmonSmcTransport.h"
-
 #include "platform/sysfs/SysfsFiles.h"
 
 #include <algorithm>

@@ -13,12 +13,10 @@ namespace {
 
 using SMCKey::FanField;
 
-
 std::vector<std::uint8_t> floatBytes(double value) {
     auto le = littleEndianBytes(static_cast<float>(value));
     return {le.begin(), le.end()};
 }
-
 
 std::optional<double> scaled(const std::string& path, double divisor) {
     auto value = sysfs::readInteger(path);
@@ -43,7 +41,6 @@ const HwmonTemperatureChannel* findTemperature(const HwmonInventory& inventory,
     }
     return nullptr;
 }
-
 
 } // namespace
 
@@ -164,7 +161,8 @@ void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan
         keys_[key(FanField::mode)] = {
             SMCType::ui8, 1,
             [this, id = fan.id]() -> std::optional<std::vector<std::uint8_t>> {
-                return std::vector<std::uint8_t>{static_cast<std::uint8_t>(memory_.recall(id) ? 1 : 0)};
+                return std::vector<std::uint8_t>{
+                    static_cast<std::uint8_t>(memory_.recall(id) ? 1 : 0)};
             },
             writeMode, fan.input};
     }
