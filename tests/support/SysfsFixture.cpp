@@ -1,10 +1,13 @@
 #include "tests/support/SysfsFixture.h"
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace ventoral::testing {
@@ -25,6 +28,14 @@ std::string scratchRoot() {
 SysfsFixture::SysfsFixture() : SysfsFixture(scratchRoot()) {}
 
 SysfsFixture::SysfsFixture(std::string root) : root_(std::move(root)) {
+    // A fixed folder is shared by every test that uses it; tests run in parallel processes, so
+    // each holds it alone for its whole life.
+    fs::create_directories(fs::path(root_).parent_path());
+    lockFd_ = ::open((root_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd_ >= 0) {
+        while (::flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
     fs::remove_all(root_);
     fs::create_directories(root_ + "/class/hwmon");
     fs::create_directories(root_ + "/class/power_supply");
@@ -34,6 +45,9 @@ SysfsFixture::SysfsFixture(std::string root) : root_(std::move(root)) {
 SysfsFixture::~SysfsFixture() {
     std::error_code ignored;
     fs::remove_all(root_, ignored);
+    if (lockFd_ >= 0) {
+        ::close(lockFd_); // and with it the lock
+    }
 }
 
 void SysfsFixture::writeAll(const std::string& folder, const Attributes& attributes) {

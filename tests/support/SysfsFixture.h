@@ -11,7 +11,8 @@ using Attributes = std::map<std::string, std::string>;
 class SysfsFixture {
 public:
     SysfsFixture();
-    // A tree at a fixed folder (emptied first), for programs whose root is fixed at build time.
+    // A tree at a fixed folder (emptied first), for programs whose root is fixed at build time;
+    // it waits while another test holds the same folder.
     explicit SysfsFixture(std::string root);
     ~SysfsFixture();
     SysfsFixture(const SysfsFixture&) = delete;
@@ -36,6 +37,7 @@ public:
 private:
     void writeAll(const std::string& folder, const Attributes& attributes);
     std::string root_;
+    int lockFd_ = -1;
 };
 
 // Machines used across the suites.

@@ -1,5 +1,5 @@
 // A whole engine in its own process, over this machine's (fixture) hardware and the privileged
-// writer, for the end-to-end tests. It selects a curve when asked, reports what the user
+// writer, for the end-to-end tests. It selects a curve or Max when asked, reports what the user
 // would see on standard error, and ends like the application does.
 #include "application/engine/FanViewModel.h"
 #include "application/engine/TerminationSignals.h"
@@ -79,6 +79,8 @@ int main(int argc, char** argv) {
             true);
         engine.saveCustomPreset(curve);
         engine.selectPreset(ActivePresetSelection::custom(curve.id));
+    } else if (argc > 1 && std::string(argv[1]) == "max") {
+        engine.selectPreset(ActivePresetSelection::builtin(BuiltinPresetType::max));
     }
     std::fprintf(stderr, "ready fans %zu mode %s\n", engine.fans().size(),
                  std::string(rawValue(engine.privilegeStatus())).c_str());
