@@ -72,6 +72,15 @@ int main(int argc, char** argv) {
         QCoreApplication::quit();
     });
     engine = &FanViewModel::shared();
+    // Until there is a window to show it in, what the user must know goes to standard error.
+    QObject::connect(engine, &FanViewModel::lastErrorMessageChanged, [engine] {
+        if (const auto& message = engine->lastErrorMessage()) {
+            std::fprintf(stderr, "VentoralController: %s\n", message->c_str());
+        }
+    });
+    if (const auto& message = engine->lastErrorMessage()) {
+        std::fprintf(stderr, "VentoralController: %s\n", message->c_str());
+    }
     const int status = app->exec();
     engine->handleTermination(); // a second call does nothing
     return status;

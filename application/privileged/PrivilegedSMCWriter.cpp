@@ -165,6 +165,12 @@ void PrivilegedSMCWriter::runDirectHelperCommand(std::vector<std::string> argume
         return;
     }
     const bool setuid = isHelperSetuid(*helper);
+    if (!setuid && !isExecutableFile(layout().sudo())) {
+        // Nothing can run it as root: a missing authorization, said once, rather than a failed
+        // program start on every tick.
+        complete(std::move(completion), SMCError::privilegedRequired());
+        return;
+    }
     std::weak_ptr<PrivilegedSMCWriter> weak = weak_from_this();
     writerQueue_.async([weak, path = *helper, setuid, arguments = std::move(arguments),
                         completion = std::move(completion)]() mutable {

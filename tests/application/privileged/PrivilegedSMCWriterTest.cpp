@@ -343,6 +343,16 @@ TEST(PrivilegedSMCWriter, HelperCommands) {
             EXPECT_EQ(rig.log(), "set-rpm 1 1800.0\n") << c.name;
         }
     }
+    // A helper that is not set-user-id and no sudo to run it: nothing is started.
+    Rig noSudo;
+    noSudo.helper(noSudo.buildHelper(), 0755);
+    ::unlink((noSudo.prefix() + "/usr/bin/sudo").c_str());
+    Outcome refused;
+    noSudo.writer()->setFanRPM(1, 1800, refused.completion());
+    noSudo.wait(refused);
+    EXPECT_EQ(describe(refused.result), "Root privileges required to modify SMC fan registers");
+    EXPECT_EQ(noSudo.log(), "");
+
     Rig none;
     Outcome missing;
     none.writer()->restoreAllFansToAuto(missing.completion());

@@ -6,6 +6,7 @@
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -141,6 +142,33 @@ TEST_F(ControllerProgram, ModesAreMatchedExactlyAndHelpIsOffered) {
                   "Error: Helper installation requires running as root (e.g. sudo " +
                       program + " --install-helper).\n");
     }
+}
+
+TEST_F(ControllerProgram, ARunThatCannotWriteFansSaysWhyOnce) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "the controller runs as nobody";
+    }
+    thinkpadLaptop(machine);
+    // A helper beside the program, but not set-user-id, and no sudo to run it as root.
+    fs::copy_file(VENTORAL_HELPER_PATH, folder.path() + "/VentoralHelper");
+    BackgroundProcess controller(
+        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program},
+        {{"VENTORAL_SYSFS_ROOT", machine.root()},
+         {"VENTORAL_PROC_ROOT", proc.path()},
+         {"VENTORAL_ROOT_PREFIX", folder.path() + "/prefix"},
+         {"XDG_CONFIG_HOME", folder.path() + "/config"},
+         {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent"},
+         {"VENTORAL_SMC_PROFILE", ""},
+         {"DISPLAY", ""},
+         {"WAYLAND_DISPLAY", ""},
+         {"QT_QPA_PLATFORM", ""}});
+    const std::string message = "VentoralController: Fan control requires administrator "
+                                "privileges. Click 'Authorize Fan Control' to enable.\n";
+    EXPECT_TRUE(
+        waitUntil([&] { return controller.errorOutput().find(message) != std::string::npos; }, 10))
+        << controller.errorOutput();
+    EXPECT_EQ(controller.stop(SIGTERM), 0);
+    EXPECT_EQ(controller.errorOutput(), message);
 }
 
 // The report's edge cases, over fakes.
