@@ -73,6 +73,9 @@ void writeVerificationReport(std::ostream& out, VerificationSources& s) {
             << " RPM | Bounds: [" << truncated(fan.minRPM) << " - " << truncated(fan.maxRPM)
             << "] RPM | Mode: " << title(fan.mode) << "\n";
     }
+    for (const std::string& fan : s.smc.unlistedFans()) {
+        out << "  \u2022 Not listed: " << fan << "\n";
+    }
     out << "Thermal Sensors Detected: " << hardware.sensors.size() << "\n";
     out << "  \u2022 CPU Average: " << cformat("%.1f", hardware.cpuTemperature()) << "\u00B0C\n";
     out << "  \u2022 GPU Peak:    " << cformat("%.1f", hardware.gpuTemperature()) << "\u00B0C\n";

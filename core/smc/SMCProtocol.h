@@ -69,6 +69,8 @@ public:
     // What is worth telling the user about the writes so far (a fan left at full speed because
     // its driver refused automatic control), each told once.
     virtual std::vector<std::string> takeNotices() { return {}; }
+    // The fans the machine has that this controller cannot list, each with why.
+    virtual std::vector<std::string> unlistedFans() { return {}; }
 };
 
 } // namespace ventoral

@@ -107,6 +107,8 @@ public:
     std::vector<FanInfo> readFans();
     void writeFanMode(std::int64_t fanIndex, FanMode mode);
     void writeFanTargetRPM(std::int64_t fanIndex, float rpm);
+    // The fans the controller cannot list, each with why.
+    std::vector<std::string> unlistedFans();
     // Every fan back to automatic and the force mask cleared; the last fan's error, if any.
     std::optional<SMCError> resetAllFansToAutomatic();
     std::vector<ThermalSensor> readThermalSensors(bool onlyPrimaryCategories);

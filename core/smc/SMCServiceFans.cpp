@@ -23,6 +23,13 @@ std::string fanName(std::int64_t index, std::int64_t count) {
     return "Fan " + std::to_string(index + 1);
 }
 
+// No fan turns backwards or faster than this; such a reading is a glitch, and unreadable.
+constexpr double fastestPlausibleRPM = 25000;
+
+std::optional<double> plausibleSpeed(std::optional<double> rpm) {
+    return rpm && *rpm >= 0 && *rpm <= fastestPlausibleRPM ? rpm : std::nullopt;
+}
+
 // The service's cached, raising reads and writes as the shared fan rules expect them.
 class ServiceKeyAccess final : public SMCKeyAccess {
 public:
@@ -75,6 +82,11 @@ SMCService::FanBounds SMCService::fanBounds(std::int64_t index) {
     return bounds;
 }
 
+std::vector<std::string> SMCService::unlistedFans() {
+    std::lock_guard guard(lock_);
+    return transport_->unlistedFans();
+}
+
 std::vector<FanInfo> SMCService::readFans() {
     const std::int64_t n = readFanCount();
     if (n < 1) {
@@ -85,10 +97,10 @@ std::vector<FanInfo> SMCService::readFans() {
 
     std::vector<FanInfo> fans;
     for (std::int64_t i = 0; i < n; ++i) {
-        double actual =
-            std::max(readNumberOrNothing(SMCKey::fan(i, FanField::actual)).value_or(0), 0.0);
+        double actual = plausibleSpeed(readNumberOrNothing(SMCKey::fan(i, FanField::actual)))
+                            .value_or(0);
         FanBounds bounds = fanBounds(i);
-        auto targetValue = readNumberOrNothing(SMCKey::fan(i, FanField::target));
+        auto targetValue = plausibleSpeed(readNumberOrNothing(SMCKey::fan(i, FanField::target)));
         double target = targetValue ? std::max(*targetValue, 0.0) : bounds.minRPM;
         FanMode mode = FanMode::automatic;
         if (auto md = readNumberOrNothing(SMCKey::fan(i, FanField::mode))) {

@@ -68,6 +68,14 @@ bool HwmonSmcTransport::isOpen() const {
     return open_;
 }
 
+std::vector<std::string> HwmonSmcTransport::unlistedFans() {
+    std::lock_guard guard(mutex_);
+    if (rescanNeeded_) {
+        buildUnlocked();
+    }
+    return unlisted_;
+}
+
 std::vector<HwmonFanChannel> HwmonSmcTransport::fanChannels() const {
     std::lock_guard guard(mutex_);
     return fans_;
@@ -78,6 +86,12 @@ void HwmonSmcTransport::buildUnlocked() {
     meters_.clear();
     HwmonInventory inventory = scanHwmon(root_);
     fans_ = inventory.fans;
+    unlisted_.clear();
+    for (std::size_t i = maxFans; i < fans_.size(); ++i) {
+        unlisted_.push_back(fans_[i].chip + " fan " + std::to_string(fans_[i].number) + " (" +
+                            fans_[i].id + "): only the first " + std::to_string(maxFans) +
+                            " fans can be addressed");
+    }
     if (fans_.size() > maxFans) {
         fans_.resize(maxFans);
     }

@@ -41,6 +41,7 @@ public:
     Reply call(const SMCRecordBytes& input) override;
     std::optional<std::set<std::int64_t>> fansTakenOver() override;
     std::vector<std::string> takeNotices() override;
+    std::vector<std::string> unlistedFans() override;
 
     // The fan channels behind "F0…" to "F9…", in key order.
     std::vector<HwmonFanChannel> fanChannels() const;
@@ -84,6 +85,7 @@ private:
     std::map<std::string, VirtualKey> keys_;
     std::vector<std::shared_ptr<RaplMeter>> meters_;
     std::vector<std::string> notices_;
+    std::vector<std::string> unlisted_;
 };
 
 // The file a fan's target speed goes to; none where it is steered by its pwm duty.

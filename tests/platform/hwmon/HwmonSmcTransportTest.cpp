@@ -194,6 +194,26 @@ TEST(HwmonFans, TargetsGoOnlyToTheChannelsOwnFile) {
               "1100");
 }
 
+TEST(HwmonFans, FansPastTheTenthAreNamedAsNotListed) {
+    SysfsFixture machine;
+    testing::Attributes board;
+    for (int n = 1; n <= 12; ++n) {
+        board["fan" + std::to_string(n) + "_input"] = "1000";
+    }
+    machine.hwmon(2, "platform/it87.2608", "it8792", board);
+    SMCService service(std::make_unique<HwmonSmcTransport>(
+        machine.root(), FanControlMemory::folderFor(machine.root())));
+    EXPECT_EQ(service.readFanCount(), 10);
+    const auto unlisted = service.unlistedFans();
+    ASSERT_EQ(unlisted.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        const std::string& line = unlisted[static_cast<std::size_t>(i)];
+        EXPECT_EQ(line.rfind("it8792 fan " + std::to_string(11 + i) + " (", 0), 0u) << line;
+        EXPECT_NE(line.find("it87.2608"), std::string::npos) << line;
+        EXPECT_TRUE(line.ends_with("): only the first 10 fans can be addressed")) << line;
+    }
+}
+
 TEST(HwmonFans, PwmDutyAcrossTheRange) {
     const std::tuple<float, float, float, int> cases[] = {
         {0, 0, 6500, 0},         {6500, 0, 6500, 255},

@@ -186,12 +186,33 @@ TEST(SMCServiceFans, DefaultsBoundsAndForceMask) {
     ASSERT_EQ(fans.size(), 2u);
     EXPECT_EQ(fans[0],
               (FanInfo{0, "Left Fan (CPU)", 0, 2500, 2600, 2500, FanMode::automatic, false}));
-    EXPECT_EQ(fans[1], (FanInfo{1, "Right Fan (GPU)", 0, 1200, 6500, 0, FanMode::manual, true}));
+    // A negative target is a glitch, read as no target: the fan's minimum.
+    EXPECT_EQ(fans[1], (FanInfo{1, "Right Fan (GPU)", 0, 1200, 6500, 1200, FanMode::manual, true}));
 
     // Bounds are read once per fan.
     int boundsCalls = m.smc->callCount("F0Mn");
     m->readFans();
     EXPECT_EQ(m.smc->callCount("F0Mn"), boundsCalls);
+}
+
+TEST(SMCServiceFans, ImpossibleSpeedsReadAsUnreadable) {
+    struct Case {
+        double actual, target;
+        float readActual, readTarget;
+    };
+    const Case cases[] = {
+        {2000, 2100, 2000, 2100},    {25000, 25000, 25000, 25000}, {25001, 100000, 0, 1200},
+        {2147483648.0, -1, 0, 1200}, {-0.5, 30000, 0, 1200},
+    };
+    for (const auto& c : cases) {
+        Machine m({{"FNum", number("ui8 ", 1)},
+                   {"F0Ac", number("flt ", c.actual)},
+                   {"F0Tg", number("flt ", c.target)}});
+        auto fans = m->readFans();
+        ASSERT_EQ(fans.size(), 1u);
+        EXPECT_EQ(fans[0].currentRPM, c.readActual) << c.actual;
+        EXPECT_EQ(fans[0].targetRPM, c.readTarget) << c.target;
+    }
 }
 
 TEST(SMCServiceFans, ModeKeyWinsOverTheMask) {
