@@ -223,6 +223,13 @@ void FanViewModel::deleteCustomPreset(const Uuid& id) {
 void FanViewModel::loadPresets() {
     auto& store = collaborators_.presetManager;
     store.loadPresets();
+    if (const auto problems = store.takeLoadProblems(); !problems.empty()) {
+        std::string message;
+        for (const std::string& problem : problems) {
+            message += (message.empty() ? "" : " ") + problem;
+        }
+        publish(lastErrorMessage_, std::move(message));
+    }
     publish(customPresets_, store.customPresets());
     publish(activeSelection_, store.activeSelection());
     publish(menuBarSettings_, store.menuBarSettings());

@@ -135,7 +135,43 @@ Json encodeDouble(double value, std::string_view context) {
     return numberValue(value);
 }
 
+namespace {
+
+// Nesting beyond any document this program reads, refused before the parser builds it: a few
+// megabytes of brackets would otherwise take seconds and hundreds of megabytes.
+constexpr int maximumDepth = 64;
+
+bool nestsTooDeep(std::string_view bytes) {
+    int depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maximumDepth) {
+                return true;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 Json parse(std::string_view bytes) {
+    if (nestsTooDeep(bytes)) {
+        throw DecodingError("malformed JSON: nested deeper than " + std::to_string(maximumDepth) +
+                            " levels");
+    }
     try {
         return Json::parse(bytes.begin(), bytes.end());
     } catch (const Json::exception& error) {

@@ -1,5 +1,7 @@
 #include "core/presets/FanPresetManager.h"
 
+#include "core/smc/SMCProtocol.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -7,33 +9,14 @@
 namespace ventoral {
 namespace {
 
-std::optional<Json> storedDocument(const DefaultsStore& store, const char* key) {
-    auto bytes = store.data(key);
-    if (!bytes) {
-        return std::nullopt;
+// What stays the same in every document problem told to the user.
+std::string loadProblem(const char* what, const std::string& reason,
+                        const std::optional<std::string>& keptAs) {
+    std::string text = std::string("Your saved ") + what + " could not be used (" + reason + ")";
+    if (keptAs) {
+        return text + ". The file was kept as " + *keptAs + "; the defaults are used instead.";
     }
-    try {
-        return json::parse(*bytes);
-    } catch (const DecodingError&) {
-        return std::nullopt;
-    }
-}
-
-// Decodes a stored document, or yields nothing when it is absent or has the wrong shape.
-template <typename Decode>
-auto decodeStored(const DefaultsStore& store, const char* key, Decode decode)
-    -> std::optional<decltype(decode(std::declval<const Json&>()))> {
-    auto document = storedDocument(store, key);
-    if (!document) {
-        return std::nullopt;
-    }
-    try {
-        return decode(*document);
-    } catch (const DecodingError&) {
-        return std::nullopt;
-    } catch (const Json::exception&) {
-        return std::nullopt;
-    }
+    return text + " and could not be moved aside; it is left untouched.";
 }
 
 std::optional<std::int64_t> parseFanId(const std::string& text) {
@@ -104,7 +87,11 @@ ManualRPMMap manualRPMFromJson(const Json& json) {
         if (!id) {
             throw DecodingError("manual RPM: fan id \"" + key + "\" is not a decimal integer");
         }
-        rpm[*id] = json::decodeFloat(value, "manual RPM." + key);
+        const float speed = json::decodeFloat(value, "manual RPM." + key);
+        // The controller addresses sixteen fans; entries for others are never used.
+        if (isFanIndex(*id)) {
+            rpm[*id] = speed;
+        }
     }
     return rpm;
 }
@@ -200,24 +187,54 @@ MenuBarDisplaySettings FanPresetManager::menuBarSettings() const {
     return menuBarSettings_;
 }
 
+template <typename Decode>
+auto FanPresetManager::loadDocument(const char* key, const char* what, Decode decode,
+                                    bool& keptInPlace)
+    -> std::optional<decltype(decode(std::declval<const Json&>()))> {
+    keptInPlace = false;
+    StoredValue stored = userDefaults_->read(key);
+    if (stored.state == StoredValue::State::absent) {
+        return std::nullopt;
+    }
+    std::string reason = stored.reason;
+    if (stored.state == StoredValue::State::present) {
+        try {
+            return decode(json::parse(stored.bytes));
+        } catch (const DecodingError& error) {
+            reason = error.what();
+        } catch (const Json::exception& error) {
+            reason = error.what();
+        }
+    }
+    auto keptAs = userDefaults_->setAside(key);
+    keptInPlace = !keptAs;
+    loadProblems_.push_back(loadProblem(what, reason, keptAs));
+    return std::nullopt;
+}
+
 void FanPresetManager::loadPresets() {
     std::lock_guard guard(lock_);
-    const DefaultsStore& store = *userDefaults_;
+    bool keptInPlace = false;
 
-    if (auto presets = decodeStored(store, userDefaultsKey, customCurvePresetsFromJson)) {
+    if (auto presets = loadDocument(userDefaultsKey, "custom presets", customCurvePresetsFromJson,
+                                    keptInPlace)) {
         customPresets_ = std::move(*presets);
     } else {
         customPresets_ = seededPresets();
-        saveCustomPresetsInternal();
+        if (!keptInPlace) {
+            saveCustomPresetsInternal();
+        }
     }
 
-    auto rpm = decodeStored(store, manualRPMKey, manualRPMFromJson);
+    auto rpm = loadDocument(manualRPMKey, "manual fan speeds", manualRPMFromJson, keptInPlace);
     savedManualRPM_ = rpm ? finiteOnly(*rpm) : ManualRPMMap{};
 
-    auto settings = decodeStored(store, menuBarDisplayKey, menuBarDisplaySettingsFromJson);
+    auto settings = loadDocument(menuBarDisplayKey, "menu bar settings",
+                                 menuBarDisplaySettingsFromJson, keptInPlace);
     menuBarSettings_ = settings ? settings->sanitized() : MenuBarDisplaySettings{};
 
-    auto selection = decodeStored(store, activePresetKey, activePresetSelectionFromJson);
+    auto selection = loadDocument(activePresetKey, "preset selection",
+                                  activePresetSelectionFromJson, keptInPlace);
     activeSelection_ = ActivePresetSelection::builtin(BuiltinPresetType::automatic);
     if (selection) {
         bool known = selection->kind() != ActivePresetSelection::Kind::custom ||
@@ -227,6 +244,11 @@ void FanPresetManager::loadPresets() {
             activeSelection_ = *selection;
         }
     }
+}
+
+std::vector<std::string> FanPresetManager::takeLoadProblems() {
+    std::lock_guard guard(lock_);
+    return std::exchange(loadProblems_, {});
 }
 
 void FanPresetManager::savePreset(CustomCurvePreset preset) {

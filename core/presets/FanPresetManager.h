@@ -48,6 +48,9 @@ public:
     MenuBarDisplaySettings menuBarSettings() const;
 
     void loadPresets();
+    // What the last loads found wrong with the stored documents (each kept aside, or left in
+    // place when it could not be moved), in words for the user; each told once.
+    std::vector<std::string> takeLoadProblems();
     void savePreset(CustomCurvePreset preset);
     void deletePreset(const Uuid& id);
     void setActiveSelection(const ActivePresetSelection& selection);
@@ -60,6 +63,12 @@ public:
                       std::optional<ActivePresetSelection> selection = std::nullopt) const;
 
 private:
+    // The document under `key` decoded, or nothing. One that is there but cannot be used is set
+    // aside, so that nothing written later replaces it; false in `keptInPlace` when that
+    // failed and it must not be written over.
+    template <typename Decode>
+    auto loadDocument(const char* key, const char* what, Decode decode, bool& keptInPlace)
+        -> std::optional<decltype(decode(std::declval<const Json&>()))>;
     void saveCustomPresetsInternal();
     void saveActiveSelectionInternal();
     void writeDocument(const char* key, const std::function<Json()>& encode);
@@ -70,6 +79,7 @@ private:
         ActivePresetSelection::builtin(BuiltinPresetType::automatic);
     ManualRPMMap savedManualRPM_;
     MenuBarDisplaySettings menuBarSettings_;
+    std::vector<std::string> loadProblems_;
     mutable std::mutex lock_;
 };
 

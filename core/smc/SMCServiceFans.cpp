@@ -97,8 +97,8 @@ std::vector<FanInfo> SMCService::readFans() {
 
     std::vector<FanInfo> fans;
     for (std::int64_t i = 0; i < n; ++i) {
-        double actual = plausibleSpeed(readNumberOrNothing(SMCKey::fan(i, FanField::actual)))
-                            .value_or(0);
+        double actual =
+            plausibleSpeed(readNumberOrNothing(SMCKey::fan(i, FanField::actual))).value_or(0);
         FanBounds bounds = fanBounds(i);
         auto targetValue = plausibleSpeed(readNumberOrNothing(SMCKey::fan(i, FanField::target)));
         double target = targetValue ? std::max(*targetValue, 0.0) : bounds.minRPM;

@@ -54,5 +54,17 @@ TEST(JsonParse, MalformedBytesRaiseADecodingError) {
     EXPECT_EQ(json::parse("[1,2]").size(), 2u);
 }
 
+TEST(JsonParse, NestingIsLimitedBeforeAnythingIsBuilt) {
+    auto nested = [](int depth, const std::string& inside = "") {
+        return std::string(static_cast<std::size_t>(depth), '[') + inside +
+               std::string(static_cast<std::size_t>(depth), ']');
+    };
+    EXPECT_NO_THROW(json::parse(nested(64)));
+    EXPECT_THROW(json::parse(nested(65)), DecodingError);
+    EXPECT_THROW(json::parse(std::string(10'000'000, '[')), DecodingError);
+    // Brackets inside strings, escaped quotes included, do not count.
+    EXPECT_NO_THROW(json::parse(nested(60, "\"\\\"" + std::string(100, '[') + "\"")));
+}
+
 } // namespace
 } // namespace ventoral

@@ -1,5 +1,6 @@
 #include "core/presets/FanPresetManager.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -91,12 +92,80 @@ TEST(FanPresetManager, HostileDocumentsFallBackWithoutTouchingOthers) {
                   ActivePresetSelection::builtin(BuiltinPresetType::automatic));
         EXPECT_TRUE(manager.savedManualRPM().empty());
         EXPECT_EQ(manager.menuBarSettings(), MenuBarDisplaySettings{});
-        // Only the preset list is rewritten; the other documents stay as they were.
+        // No document is lost: one that decodes stays, one that does not is kept under a name
+        // of its own before anything is written. Only the preset list is written anew.
+        auto keptAside = [&](const char* key) {
+            for (int n = 1; n <= 4; ++n) {
+                if (store.defaults->data(std::string(key) + ".unusable-" + std::to_string(n)) ==
+                    bytes) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        EXPECT_TRUE(keptAside(M::userDefaultsKey)) << bytes.substr(0, 40);
         EXPECT_NE(store.stored(M::userDefaultsKey), bytes);
-        EXPECT_EQ(store.stored(M::activePresetKey), bytes);
-        EXPECT_EQ(store.stored(M::manualRPMKey), bytes);
-        EXPECT_EQ(store.stored(M::menuBarDisplayKey), bytes);
+        std::size_t setAside = 1;
+        for (const char* key : {M::manualRPMKey, M::menuBarDisplayKey, M::activePresetKey}) {
+            const bool aside = keptAside(key);
+            EXPECT_TRUE(aside || store.stored(key) == bytes) << key << " " << bytes.substr(0, 40);
+            setAside += aside ? 1 : 0;
+        }
+        EXPECT_EQ(manager.takeLoadProblems().size(), setAside) << bytes.substr(0, 40);
     }
+}
+
+TEST(FanPresetManager, ADocumentThatCannotBeUsedIsKeptAndTheUserTold) {
+    struct Case {
+        const char* name;
+        std::function<void(InMemoryDefaultsStore&)> prepare;
+        std::vector<std::string> problems;
+    };
+    const Case cases[] = {
+        {"unreadable",
+         [](auto& s) { s.makeUnusable(M::userDefaultsKey, "cannot be read: Permission denied"); },
+         {"Your saved custom presets could not be used (cannot be read: Permission denied). The "
+          "file was kept as com.tesvane.customPresets.v1.unusable-1; the defaults are used "
+          "instead."}},
+        {"truncated",
+         [](auto& s) { s.setData(M::manualRPMKey, R"({"0":)"); },
+         {"Your saved manual fan speeds could not be used (malformed JSON: "}},
+        {"absent", [](auto&) {}, {}},
+    };
+    for (const auto& c : cases) {
+        Store store;
+        c.prepare(*store.defaults);
+        M manager = store.open();
+        const auto problems = manager.takeLoadProblems();
+        ASSERT_EQ(problems.size(), c.problems.size()) << c.name;
+        for (std::size_t i = 0; i < problems.size(); ++i) {
+            EXPECT_EQ(problems[i].rfind(c.problems[i], 0), 0u) << problems[i];
+        }
+        EXPECT_TRUE(manager.takeLoadProblems().empty()) << c.name; // told once
+        store.open();
+        EXPECT_TRUE(store.open().takeLoadProblems().empty()) << c.name; // set aside once
+    }
+
+    // A document that cannot even be moved aside is left as it is, and nothing is written.
+    class StuckStore final : public DefaultsStore {
+    public:
+        StoredValue read(std::string_view) const override {
+            return {StoredValue::State::unusable, {}, "is not a regular file"};
+        }
+        bool setData(std::string_view, std::string_view) override {
+            ++writes;
+            return true;
+        }
+        std::optional<std::string> setAside(std::string_view) override { return std::nullopt; }
+        int writes = 0;
+    };
+    auto stuck = std::make_shared<StuckStore>();
+    M manager(stuck);
+    EXPECT_EQ(manager.customPresets().size(), 2u); // in memory only
+    EXPECT_EQ(stuck->writes, 0);
+    EXPECT_EQ(manager.takeLoadProblems().front(),
+              "Your saved custom presets could not be used (is not a regular file) and could not "
+              "be moved aside; it is left untouched.");
 }
 
 TEST(FanPresetManager, ManualSpeedsDecodeRules) {
@@ -107,7 +176,7 @@ TEST(FanPresetManager, ManualSpeedsDecodeRules) {
     const Case cases[] = {
         {R"({"0":2000,"1":1800.5})", {{0, 2000}, {1, 1800.5f}}},
         {R"({"+2":3000})", {{2, 3000}}},
-        {R"({"-1":3000})", {{-1, 3000}}},
+        {R"({"-1":3000,"15":2500,"16":3000})", {{15, 2500}}}, // sixteen fans: 0 to 15
         {R"({"fan0":2000})", {}},
         {R"({"0":"2000"})", {}},
         {R"({"0":1e39})", {}},
@@ -258,8 +327,9 @@ TEST(FanPresetManager, ConcurrentSavesLeaveAConsistentStore) {
 TEST(FanPresetManager, AFailedStoreWriteLeavesMemoryChangedAndDoesNotThrow) {
     class RefusingStore final : public DefaultsStore {
     public:
-        std::optional<std::string> data(std::string_view) const override { return std::nullopt; }
+        StoredValue read(std::string_view) const override { return {}; }
         bool setData(std::string_view, std::string_view) override { return false; }
+        std::optional<std::string> setAside(std::string_view) override { return std::nullopt; }
     };
     M manager(std::make_shared<RefusingStore>());
     EXPECT_EQ(manager.customPresets().size(), 2u);

@@ -1,10 +1,12 @@
 #include "platform/defaults/FileDefaultsStore.h"
 
 #include "core/presets/FanPresetManager.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedEnvironment.h"
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@ namespace ventoral {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::readFile;
 
 class FileDefaultsStoreTest : public ::testing::Test {
 protected:
@@ -87,6 +90,87 @@ TEST_F(FileDefaultsStoreTest, LeftoverTemporaryFileIsHarmless) {
     FanPresetManager reopened(std::make_shared<FileDefaultsStore>(folder_));
     EXPECT_EQ(reopened.activeSelection(),
               ActivePresetSelection::builtin(BuiltinPresetType::silent));
+}
+
+TEST_F(FileDefaultsStoreTest, WhatCannotBeUsedIsSaidAndKeptNeverHangs) {
+    const std::string key = FanPresetManager::userDefaultsKey;
+    const fs::path path = fs::path(folder_) / key;
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"a FIFO", [&] { ::mkfifo(path.c_str(), 0600); }, "is not a regular file"},
+        {"a folder", [&] { fs::create_directories(path); }, "is not a regular file"},
+        {"over 1 MB",
+         [&] {
+             std::ofstream(path) << std::string(FileDefaultsStore::maximumDocumentBytes + 1, ' ');
+         },
+         "is larger than 1 MB"},
+        {"a link to nothing", [&] { fs::create_symlink(folder_ + "/gone", path); },
+         "is a link to a file that does not exist"},
+        {"a link to somebody else's file",
+         [&] {
+             std::ofstream(root_ / "theirs") << "[]";
+             ASSERT_EQ(::chown((root_ / "theirs").c_str(), 65534, 65534), 0);
+             fs::create_symlink(root_ / "theirs", path);
+         },
+         "is a link to a file that is not yours"},
+    };
+    for (const auto& c : cases) {
+        if (geteuid() != 0 && std::string(c.name) == "a link to somebody else's file") {
+            continue; // giving a file away needs root
+        }
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        c.prepare();
+        FileDefaultsStore store(folder_);
+        EXPECT_EQ(store.read(key), (StoredValue{StoredValue::State::unusable, {}, c.reason}))
+            << c.name;
+        auto keptAs = store.setAside(key);
+        ASSERT_TRUE(keptAs) << c.name;
+        EXPECT_EQ(keptAs->rfind(key + ".unusable-", 0), 0u) << *keptAs;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(fs::path(folder_) / *keptAs))) << c.name;
+        EXPECT_EQ(store.read(key).state, StoredValue::State::absent) << c.name;
+        ASSERT_TRUE(store.setData(key, "[]")) << c.name;
+        EXPECT_EQ(store.data(key), "[]") << c.name;
+    }
+    if (geteuid() == 0) {
+        EXPECT_EQ(readFile((root_ / "theirs").string()), "[]"); // never written through
+    }
+}
+
+TEST_F(FileDefaultsStoreTest, ALinkIntoTheUsersOwnFilesIsReadAndWrittenThrough) {
+    fs::create_directories(folder_);
+    const fs::path dotfiles = root_ / "dotfiles" / "presets.json";
+    fs::create_directories(dotfiles.parent_path());
+    std::ofstream(dotfiles) << "[]";
+    const fs::path link = fs::path(folder_) / FanPresetManager::userDefaultsKey;
+    fs::create_symlink(dotfiles, link);
+    FileDefaultsStore store(folder_);
+    EXPECT_EQ(store.data(FanPresetManager::userDefaultsKey), "[]");
+    ASSERT_TRUE(store.setData(FanPresetManager::userDefaultsKey, "[1]"));
+    EXPECT_TRUE(fs::is_symlink(link)); // the link stays a link
+    EXPECT_EQ(readFile(dotfiles.string()), "[1]");
+}
+
+TEST_F(FileDefaultsStoreTest, OpeningClearsAwayWhatInterruptedWritesLeft) {
+    fs::create_directories(folder_);
+    const std::string key = FanPresetManager::activePresetKey;
+    const fs::path stale = fs::path(folder_) / (key + ".tmp-AbC123");
+    const fs::path fresh = fs::path(folder_) / (key + ".tmp-XyZ789");
+    const fs::path foreign = fs::path(folder_) / "notes.tmp-AbC123x";
+    for (const fs::path& file : {stale, fresh, foreign}) {
+        std::ofstream(file) << "{";
+    }
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(stale, old);
+    fs::last_write_time(foreign, old);
+    FileDefaultsStore store(folder_);
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(fresh));   // a write may be under way
+    EXPECT_TRUE(fs::exists(foreign)); // not this program's pattern
 }
 
 TEST_F(FileDefaultsStoreTest, UserFolderFollowsXdgConfigHome) {
