@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ThermalHold hold("");
     std::ostringstream log;
     HelperRequests requests(
-        *smc, [](bool) { return false; }, 0, custody, [] {}, hold, log);
+        *smc, [](bool) { return false; }, 0, custody, [] {}, hold,
+        [](const std::string& sender, const char*) { return sender.size() % 2 == 0; }, log);
     for (int n = in.byte() % 6; n > 0; --n) {
         std::string sender = in.text(6);
         switch (in.byte() % 5) {
@@ -82,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)requests.resetAllFansToAuto();
             break;
         default:
-            (void)requests.setLowPowerMode(in.boolean());
+            (void)requests.setLowPowerMode(in.boolean(), sender);
             break;
         }
         (void)custody.release(sender);

@@ -7,6 +7,13 @@ inline constexpr const char* busName = "com.tesvane.smchelper";
 inline constexpr const char* objectPath = "/com/tesvane/smchelper";
 inline constexpr const char* interfaceName = "com.tesvane.SMCHelperProtocol";
 
+// The polkit actions a caller needs: an active local session is allowed without a prompt, anyone
+// else needs an administrator's password. Ping and handing fans back need nothing.
+namespace Action {
+inline constexpr const char* controlFans = "com.tesvane.smchelper.control-fans";
+inline constexpr const char* switchPowerProfile = "com.tesvane.smchelper.switch-power-profile";
+} // namespace Action
+
 namespace Command {
 inline constexpr const char* ping = "ping";
 inline constexpr const char* status = "status";
@@ -31,6 +38,12 @@ inline constexpr const char* rpmFailedPrefix = "Direct SMC write failed for fan 
 inline constexpr const char* modeFailedPrefix = "Direct SMC mode write failed for fan ";
 inline constexpr const char* resetFailed = "Reset auto failed";
 inline constexpr const char* lowPowerModeFailed = "Failed to update Low Power Mode via pmset";
+inline constexpr const char* notAuthorizedForFans =
+    "Not authorized to control the fans: that needs an active local session or an "
+    "administrator's password";
+inline constexpr const char* notAuthorizedForProfile =
+    "Not authorized to switch the power profile: that needs an active local session or an "
+    "administrator's password";
 inline constexpr const char* thermalHoldPrefix = "Fan ";
 inline constexpr const char* thermalHoldSuffix =
     " stays under automatic control: the CPU reached 95\u00B0C while it was held manually. "

@@ -3,6 +3,7 @@
 #include "SMCHelperProtocolAdaptor.h"
 #include "core/helper/HelperProtocol.h"
 #include "core/smc/SMCKeys.h"
+#include "helper/daemon/CallerCheck.h"
 #include "helper/daemon/FanCustody.h"
 #include "helper/daemon/HelperRequests.h"
 
@@ -28,8 +29,8 @@ constexpr const char* busDaemonName = "org.freedesktop.DBus";
 class Guardian {
 public:
     Guardian(sdbus::IConnection& connection, DirectSMCOperator& smc, ThermalHold& hold,
-             std::ostream& log)
-        : smc_(smc), hold_(hold), log_(log),
+             CallerCheck& callers, std::ostream& log)
+        : smc_(smc), hold_(hold), callers_(callers), log_(log),
           login_(sdbus::createProxy(connection, loginName, loginPath)),
           busDaemon_(sdbus::createProxy(connection, busDaemonName, "/org/freedesktop/DBus")) {
         busDaemon_->uponSignal("NameOwnerChanged")
@@ -51,6 +52,7 @@ public:
     FanCustody& custody() { return custody_; }
 
     void clientLeft(const std::string& client) {
+        callers_.forget(client);
         const auto held = custody_.release(client);
         if (!held.empty()) {
             report(smc_.handBackFans(held, false), "its client " + client + " left");
@@ -106,6 +108,7 @@ private:
 
     DirectSMCOperator& smc_;
     ThermalHold& hold_;
+    CallerCheck& callers_;
     std::ostream& log_;
     FanCustody custody_;
     std::unique_ptr<sdbus::IProxy> login_;
@@ -140,7 +143,7 @@ private:
     }
     Result ResetAllFansToAuto() override { return requests_.resetAllFansToAuto(); }
     Result SetLowPowerMode(const bool& enabled) override {
-        return requests_.setLowPowerMode(enabled);
+        return requests_.setLowPowerMode(enabled, sender());
     }
 
     HelperRequests& requests_;
@@ -189,10 +192,15 @@ private:
 int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
                          LowPowerModeSetter setLowPowerMode, uid_t effectiveUid, ThermalHold& hold,
                          std::ostream& log) {
-    Guardian guardian(connection, smc, hold, log);
+    CallerCheck callers(connection, log);
+    Guardian guardian(connection, smc, hold, callers, log);
     HelperRequests requests(
         smc, std::move(setLowPowerMode), effectiveUid, guardian.custody(),
-        [&guardian] { guardian.updateInhibitor(); }, hold, log);
+        [&guardian] { guardian.updateInhibitor(); }, hold,
+        [&callers](const std::string& sender, const char* action) {
+            return callers.allowed(sender, action);
+        },
+        log);
     SMCHelperDelegate delegate(connection, requests);
     std::exception_ptr failure;
     {

@@ -15,9 +15,10 @@ namespace Reply = HelperProtocol::Reply;
 HelperRequests::HelperRequests(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode,
                                uid_t effectiveUid, FanCustody& custody,
                                std::function<void()> custodyChanged, ThermalHold& hold,
-                               std::ostream& log)
+                               CallerAuthorizer authorize, std::ostream& log)
     : smc_(smc), setLowPowerMode_(std::move(setLowPowerMode)), euid_(effectiveUid),
-      custody_(custody), custodyChanged_(std::move(custodyChanged)), hold_(hold), log_(log) {}
+      custody_(custody), custodyChanged_(std::move(custodyChanged)), hold_(hold),
+      authorize_(std::move(authorize)), log_(log) {}
 
 HelperRequests::Result HelperRequests::ping() const {
     return {true, Reply::pingPrefix + std::to_string(euid_) + ")"};
@@ -45,6 +46,9 @@ HelperRequests::Result HelperRequests::setFanRPM(std::int64_t index, double rpm,
     // The speed is narrowed to a 32-bit float; one beyond a float becomes infinite and is
     // refused with the rest of the non-finite values.
     const float speed = static_cast<float>(rpm);
+    if (!authorize_(sender, HelperProtocol::Action::controlFans)) {
+        return {false, Reply::notAuthorizedForFans};
+    }
     const bool valid = isFanIndex(index) && std::isfinite(speed);
     if (valid) {
         if (auto refusal = thermalRefusal(index, sender)) {
@@ -66,6 +70,10 @@ HelperRequests::Result HelperRequests::setFanRPM(std::int64_t index, double rpm,
 HelperRequests::Result HelperRequests::setFanMode(std::int64_t index, std::int64_t mode,
                                                   const std::string& sender) {
     const bool manual = mode == 1;
+    // Back to automatic control is a hand-back, which anyone may ask for.
+    if (manual && !authorize_(sender, HelperProtocol::Action::controlFans)) {
+        return {false, Reply::notAuthorizedForFans};
+    }
     if (manual && isFanIndex(index)) {
         if (auto refusal = thermalRefusal(index, sender)) {
             return {false, *refusal};
@@ -98,7 +106,10 @@ HelperRequests::Result HelperRequests::resetAllFansToAuto() {
     return {false, Reply::resetFailed};
 }
 
-HelperRequests::Result HelperRequests::setLowPowerMode(bool enabled) {
+HelperRequests::Result HelperRequests::setLowPowerMode(bool enabled, const std::string& sender) {
+    if (!authorize_(sender, HelperProtocol::Action::switchPowerProfile)) {
+        return {false, Reply::notAuthorizedForProfile};
+    }
     if (setLowPowerMode_(enabled)) {
         return {true, {}};
     }

@@ -13,6 +13,8 @@
 namespace ventoral {
 
 using LowPowerModeSetter = std::function<bool(bool enabled)>;
+// Whether the bus client `sender` may do `action` (one of HelperProtocol::Action).
+using CallerAuthorizer = std::function<bool(const std::string& sender, const char* action)>;
 
 // The five methods of the helper's interface, apart from the bus: each does its work, notes
 // who holds which fan, and gives the reply (success, message; empty for none). Refusals and
@@ -23,13 +25,13 @@ public:
 
     HelperRequests(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode, uid_t effectiveUid,
                    FanCustody& custody, std::function<void()> custodyChanged, ThermalHold& hold,
-                   std::ostream& log);
+                   CallerAuthorizer authorize, std::ostream& log);
 
     Result ping() const;
     Result setFanRPM(std::int64_t index, double rpm, const std::string& sender);
     Result setFanMode(std::int64_t index, std::int64_t mode, const std::string& sender);
     Result resetAllFansToAuto();
-    Result setLowPowerMode(bool enabled);
+    Result setLowPowerMode(bool enabled, const std::string& sender);
 
 private:
     // Custody follows what the fan is now: a failed write to a fan that does not exist holds
@@ -43,6 +45,7 @@ private:
     FanCustody& custody_;
     std::function<void()> custodyChanged_;
     ThermalHold& hold_;
+    CallerAuthorizer authorize_;
     std::ostream& log_;
 };
 

@@ -24,6 +24,7 @@ struct Daemon {
     ThermalHold hold{""};
     std::ostringstream log;
     int changes = 0;
+    std::string refusedClient = ":1.99"; // polkit's answer for this client is no
     std::unique_ptr<HelperRequests> requests;
 
     Daemon() {
@@ -37,7 +38,9 @@ struct Daemon {
         smc = transport.get();
         op = std::make_unique<DirectSMCOperator>(std::move(transport));
         requests = std::make_unique<HelperRequests>(
-            *op, [](bool) { return true; }, 0, custody, [this] { ++changes; }, hold, log);
+            *op, [](bool) { return true; }, 0, custody, [this] { ++changes; }, hold,
+            [this](const std::string& sender, const char*) { return sender != refusedClient; },
+            log);
     }
 };
 
@@ -90,6 +93,23 @@ TEST(HelperRequests, FansTheBackstopHandedBackAreRefusedWhileTheCPUIsHot) {
 
     d.smc->setKey("TC0P", number("flt ", 80));
     EXPECT_TRUE(std::get<0>(d.requests->setFanRPM(0, 2000, ":1.7")));
+}
+
+TEST(HelperRequests, ACallerWithoutTheRightMayOnlyPingAndHandBack) {
+    Daemon d;
+    const std::string caller = d.refusedClient;
+    const std::string fans = "Not authorized to control the fans: that needs an active local "
+                             "session or an administrator's password";
+    EXPECT_EQ(d.requests->setFanRPM(0, 2000, caller), HelperRequests::Result(false, fans));
+    EXPECT_EQ(d.requests->setFanMode(0, 1, caller), HelperRequests::Result(false, fans));
+    EXPECT_EQ(std::get<1>(d.requests->setLowPowerMode(true, caller)),
+              "Not authorized to switch the power profile: that needs an active local session or "
+              "an administrator's password");
+    EXPECT_EQ(d.smc->key("F0Md")->bytes, std::vector<std::uint8_t>{0}); // nothing written
+    EXPECT_FALSE(d.custody.anyManual());
+    EXPECT_TRUE(std::get<0>(d.requests->ping()));
+    EXPECT_TRUE(std::get<0>(d.requests->setFanMode(0, 0, caller)));
+    EXPECT_TRUE(std::get<0>(d.requests->resetAllFansToAuto()));
 }
 
 } // namespace

@@ -57,4 +57,50 @@ PrivateBus::startHelperDaemon(const std::string& helperPath, const std::string& 
     return serving ? std::move(daemon) : nullptr;
 }
 
+namespace {
+
+const char* const polkitName = "org.freedesktop.PolicyKit1";
+const char* const polkitPath = "/org/freedesktop/PolicyKit1/Authority";
+
+} // namespace
+
+std::unique_ptr<BackgroundProcess>
+PrivateBus::startPolkit(const std::vector<std::string>& allowed) const {
+    auto polkit = std::make_unique<BackgroundProcess>(
+        std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--system", "--template",
+                                 "polkitd"},
+        EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", address_}});
+    const bool serving = waitUntil(
+        [&] {
+            return runCommand({"/usr/bin/busctl", "--address=" + address_, "status", polkitName})
+                       .exitStatus == 0;
+        },
+        15);
+    if (!serving) {
+        return nullptr;
+    }
+    std::vector<std::string> call{"/usr/bin/busctl",
+                                  "--address=" + address_,
+                                  "call",
+                                  polkitName,
+                                  polkitPath,
+                                  "org.freedesktop.DBus.Mock",
+                                  "SetAllowed",
+                                  "as",
+                                  std::to_string(allowed.size())};
+    call.insert(call.end(), allowed.begin(), allowed.end());
+    return runCommand(call).exitStatus == 0 ? std::move(polkit) : nullptr;
+}
+
+int PrivateBus::polkitChecks() const {
+    auto calls = runCommand({"/usr/bin/busctl", "--address=" + address_, "call", polkitName,
+                             polkitPath, "org.freedesktop.DBus.Mock", "GetCalls"});
+    int count = 0;
+    for (auto at = calls.out.find("\"CheckAuthorization\""); at != std::string::npos;
+         at = calls.out.find("\"CheckAuthorization\"", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 } // namespace ventoral::testing

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ventoral::testing {
 
@@ -20,6 +21,11 @@ public:
     // machine at `sysfsRoot`; none if its name did not appear in time.
     std::unique_ptr<BackgroundProcess> startHelperDaemon(const std::string& helperPath,
                                                          const std::string& sysfsRoot) const;
+    // python3-dbusmock's polkitd on this bus, answering yes for `allowed` actions and no for any
+    // other; none if it did not appear in time.
+    std::unique_ptr<BackgroundProcess> startPolkit(const std::vector<std::string>& allowed) const;
+    // How many CheckAuthorization calls the polkitd of `startPolkit` has answered.
+    int polkitChecks() const;
 
 private:
     TemporaryFolder folder_;

@@ -45,6 +45,11 @@ protected:
         startDaemon();
     }
     void startDaemon() {
+        // The engine runs as an ordinary user in an active session, as polkit would say.
+        if (!polkit) {
+            polkit = bus.startPolkit({"com.tesvane.smchelper.control-fans"});
+            ASSERT_TRUE(polkit);
+        }
         daemon = bus.startHelperDaemon(VENTORAL_HELPER_PATH, machine.root());
         ASSERT_TRUE(daemon);
     }
@@ -78,7 +83,7 @@ protected:
     SysfsFixture machine;
     TemporaryFolder prefix, folder;
     std::string probe;
-    std::unique_ptr<BackgroundProcess> daemon;
+    std::unique_ptr<BackgroundProcess> polkit, daemon;
     const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";
 };
 
