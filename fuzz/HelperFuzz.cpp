@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 euid,
                                 in.boolean() ? euid : 1000u,
                                 hold,
+                                [&in](const char*) { return in.boolean(); },
                                 out,
                                 err};
         int status = runHelperCommandLine(arguments, services);

@@ -5,6 +5,8 @@
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/power/LowPowerModeSwitch.h"
 #include "platform/smc/EmulatedSmcTransport.h"
+#include "platform/sysfs/SysfsFiles.h"
+#include "platform/system/LoginSession.h"
 #include "platform/system/ProcessEnvironment.h"
 
 #include <iostream>
@@ -21,6 +23,21 @@ std::string hardwareRoot() {
     return VENTORAL_FIXED_SYSFS_ROOT;
 #else
     return sysfsRoot();
+#endif
+}
+
+// Whether the user who started this run may take an action. In the fixture build the session
+// is a file beside the fixture machine, so that tests never ask the machine's logind.
+bool realUserMay(const char*) {
+    // Only a set-user-id run holds rights its user may not have; any other run is only what
+    // its user already is.
+    if (getuid() == 0 || geteuid() != 0) {
+        return true;
+    }
+#ifdef VENTORAL_FIXED_SYSFS_ROOT
+    return sysfs::readText(std::string(VENTORAL_FIXED_SYSFS_ROOT) + "/.session") == "active local";
+#else
+    return isInActiveLocalSession(getpid(), getuid());
 #endif
 }
 
@@ -75,6 +92,7 @@ int main(int argc, char** argv) {
         geteuid(),
         getuid(),
         hold,
+        realUserMay,
         std::cout,
         std::cerr,
     };

@@ -11,6 +11,8 @@ inline constexpr const char* daemonBinary = "/usr/local/libexec/com.tesvane.smch
 inline constexpr const char* commandBinary = "/usr/local/bin/VentoralHelper";
 inline constexpr const char* unitFile = "/etc/systemd/system/com.tesvane.smchelper.service";
 inline constexpr const char* busPolicyFile = "/etc/dbus-1/system.d/com.tesvane.smchelper.conf";
+inline constexpr const char* polkitActionsFile =
+    "/usr/share/polkit-1/actions/com.tesvane.smchelper.policy";
 inline constexpr const char* sudo = "/usr/bin/sudo";
 inline constexpr const char* pkexec = "/usr/bin/pkexec";
 // The daemon's runtime folder (the unit's RuntimeDirectory): what it must remember of the fans.
@@ -27,6 +29,7 @@ struct InstallLayout {
     std::string commandBinary() const { return prefix + InstalledPath::commandBinary; }
     std::string unitFile() const { return prefix + InstalledPath::unitFile; }
     std::string policyFile() const { return prefix + InstalledPath::busPolicyFile; }
+    std::string polkitFile() const { return prefix + InstalledPath::polkitActionsFile; }
     std::string sudo() const { return prefix + InstalledPath::sudo; }
     std::string pkexec() const { return prefix + InstalledPath::pkexec; }
     // systemctl where it is installed, looked up inside the prefix too so tests can put a fake

@@ -48,6 +48,18 @@ bool refusedByThermalHold(std::int64_t index, DirectSMCOperator& smc, HelperServ
     return refusal.has_value();
 }
 
+// An action the user who started the run may not take, told on standard error.
+bool refusedToUser(const char* action, HelperServices& services) {
+    if (services.realUserMay(action)) {
+        return false;
+    }
+    services.err << (std::string_view(action) == HelperProtocol::Action::controlFans
+                         ? HelperProtocol::Reply::notAuthorizedForFans
+                         : HelperProtocol::Reply::notAuthorizedForProfile)
+                 << "\n";
+    return true;
+}
+
 int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc,
                HelperServices& services);
 
@@ -141,7 +153,8 @@ int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc
         if (!index || !rpm) {
             return usage(services.err, setRPMUsage);
         }
-        if (refusedByThermalHold(*index, smc, services)) {
+        if (refusedToUser(HelperProtocol::Action::controlFans, services) ||
+            refusedByThermalHold(*index, smc, services)) {
             return Exit::rejected;
         }
         return smc.setFanRPM(*index, *rpm) ? Exit::success : Exit::operationFailed;
@@ -152,7 +165,8 @@ int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc
         if (!index || !mode) {
             return usage(services.err, setModeUsage);
         }
-        if (*mode == 1 && refusedByThermalHold(*index, smc, services)) {
+        if (*mode == 1 && (refusedToUser(HelperProtocol::Action::controlFans, services) ||
+                           refusedByThermalHold(*index, smc, services))) {
             return Exit::rejected;
         }
         return smc.setFanMode(*index, *mode) ? Exit::success : Exit::operationFailed;
@@ -169,6 +183,9 @@ int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc
     if (command == Cmd::setLowPowerMode) {
         if (!argument(1)) {
             return usage(services.err, setLPMUsage);
+        }
+        if (refusedToUser(HelperProtocol::Action::switchPowerProfile, services)) {
+            return Exit::rejected;
         }
         return services.setLowPowerMode(parseLowPowerModeValue(*argument(1)))
                    ? Exit::success

@@ -25,6 +25,9 @@ struct HelperServices {
     uid_t realUid = 0;
     // The backstop's holds, which a one-shot write honours as the daemon does.
     ThermalHold& hold;
+    // Whether the user who started a set-user-id run may do `action` (a HelperProtocol action):
+    // root may; anyone else only from an active local session.
+    std::function<bool(const char* action)> realUserMay;
     std::ostream& out;
     std::ostream& err;
 };

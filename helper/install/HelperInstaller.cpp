@@ -103,6 +103,34 @@ std::string dbusPolicyText() {
 )";
 }
 
+std::string polkitActionsText() {
+    auto action = [](const char* id, const char* description, const char* message) {
+        return std::string("  <action id=\"") + id + R"(">
+    <description>)" +
+               description + R"(</description>
+    <message>)" +
+               message + R"(</message>
+    <defaults>
+      <allow_any>auth_admin</allow_any>
+      <allow_inactive>auth_admin</allow_inactive>
+      <allow_active>yes</allow_active>
+    </defaults>
+  </action>
+)";
+    };
+    return std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE policyconfig PUBLIC "-//freedesktop//DTD PolicyKit Policy Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/PolicyKit/1/policyconfig.dtd">
+<policyconfig>
+  <vendor>Ventoral</vendor>
+)") +
+           action(HelperProtocol::Action::controlFans, "Control the fans",
+                  "Authentication is required to set the speed of the fans") +
+           action(HelperProtocol::Action::switchPowerProfile, "Switch Low Power Mode",
+                  "Authentication is required to switch Low Power Mode") +
+           "</policyconfig>\n";
+}
+
 bool installHelperFiles(const InstallEnvironment& env) {
     const InstallLayout& layout = env.layout;
     if (env.effectiveUid != 0) {
@@ -111,8 +139,8 @@ bool installHelperFiles(const InstallEnvironment& env) {
     }
     const std::string source = sysfs::resolve(env.sourceExecutable).value_or(env.sourceExecutable);
 
-    for (const std::string& file :
-         {layout.daemonBinary(), layout.commandBinary(), layout.unitFile(), layout.policyFile()}) {
+    for (const std::string& file : {layout.daemonBinary(), layout.commandBinary(),
+                                    layout.unitFile(), layout.policyFile(), layout.polkitFile()}) {
         std::error_code error;
         fs::create_directories(fs::path(file).parent_path(), error);
         if (error) {
@@ -148,7 +176,8 @@ bool installHelperFiles(const InstallEnvironment& env) {
     }
 
     for (const auto& [path, text] : {std::pair{layout.unitFile(), systemdUnitText()},
-                                     std::pair{layout.policyFile(), dbusPolicyText()}}) {
+                                     std::pair{layout.policyFile(), dbusPolicyText()},
+                                     std::pair{layout.polkitFile(), polkitActionsText()}}) {
         std::string error;
         if (!writeFileAtomically(path, text, 0644, &error)) {
             env.err << installFailed << error << "\n";

@@ -13,6 +13,9 @@ namespace ventoral {
 std::string systemdUnitText();
 // Only root may own the helper's name; every user may call its interface.
 std::string dbusPolicyText();
+// The polkit actions the daemon asks about: an active local session may, anyone else after an
+// administrator's password.
+std::string polkitActionsText();
 
 struct InstallEnvironment {
     InstallLayout layout;

@@ -55,6 +55,7 @@ Run run(std::vector<std::string> args, uid_t euid = 0, bool installSucceeds = tr
         euid,
         ruid.value_or(euid),
         hold,
+        [ruid](const char*) { return !ruid || *ruid != 4000; }, // user 4000 is logged in remotely
         out,
         err,
     };
@@ -131,6 +132,33 @@ TEST(HelperCommandLine, ASetuidRunMayNotInstall) {
     EXPECT_EQ(r.err, "Error: install must be run by root (for example through pkexec or sudo); "
                      "this copy's set-user-id bit does not allow it.\n");
     EXPECT_EQ(run({"set-rpm", "0", "2000"}, 0, true, 1000).status, 0); // fan writes it may
+}
+
+TEST(HelperCommandLine, ASetuidRunFromARemoteSessionMayOnlyHandBack) {
+    const std::string fans = "Not authorized to control the fans: that needs an active local "
+                             "session or an administrator's password\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"set-rpm", "0", "2000"}, 1, fans},
+        {{"set-mode", "0", "1"}, 1, fans},
+        {{"set-lpm", "1"},
+         1,
+         "Not authorized to switch the power profile: that needs an active local session or an "
+         "administrator's password\n"},
+        {{"set-mode", "0", "0"}, 0, ""},
+        {{"reset-auto"}, 0, ""},
+        {{"hand-back"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        auto r = run(c.args, 0, true, 4000);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+        EXPECT_EQ(r.lowPower, std::nullopt) << c.args[0];
+    }
 }
 
 TEST(HelperCommandLine, TheBackstopsHoldRefusesManualWritesUntilTheCPUHasCooled) {

@@ -61,7 +61,8 @@ TEST(HelperInstaller, InstallsBothCopiesSetuidRootAndStartsTheUnit) {
         EXPECT_FALSE(fs::exists(copy + ".tmp.4242"));
     }
     for (const auto& [file, text] : {std::pair{i.layout.unitFile(), systemdUnitText()},
-                                     std::pair{i.layout.policyFile(), dbusPolicyText()}}) {
+                                     std::pair{i.layout.policyFile(), dbusPolicyText()},
+                                     std::pair{i.layout.polkitFile(), polkitActionsText()}}) {
         EXPECT_EQ(testing::readFile(file), text);
         struct stat st {};
         ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -88,6 +89,25 @@ TEST(HelperInstaller, UnitRunsTheDaemonCopyAndPolicyGuardsTheName) {
     EXPECT_NE(policy.find("<policy user=\"root\">\n    <allow own=\"com.tesvane.smchelper\"/>"),
               std::string::npos);
     EXPECT_NE(policy.find("<deny own=\"com.tesvane.smchelper\"/>"), std::string::npos);
+}
+
+TEST(HelperInstaller, PolkitActionsAllowTheActiveSessionAndAskEveryoneElse) {
+    testing::TemporaryFolder folder;
+    const std::string file = folder.path() + "/com.tesvane.smchelper.policy";
+    std::ofstream(file) << polkitActionsText();
+    auto lint = testing::runCommand({"/usr/bin/xmllint", "--noout", file});
+    EXPECT_EQ(lint.exitStatus, 0) << lint.err;
+    const std::string text = polkitActionsText();
+    for (const char* action :
+         {"com.tesvane.smchelper.control-fans", "com.tesvane.smchelper.switch-power-profile"}) {
+        const auto at = text.find(std::string("<action id=\"") + action + "\">");
+        ASSERT_NE(at, std::string::npos) << action;
+        const std::string body = text.substr(at, text.find("</action>", at) - at);
+        EXPECT_NE(body.find("<allow_active>yes</allow_active>"), std::string::npos) << action;
+        EXPECT_NE(body.find("<allow_any>auth_admin</allow_any>"), std::string::npos) << action;
+        EXPECT_NE(body.find("<allow_inactive>auth_admin</allow_inactive>"), std::string::npos)
+            << action;
+    }
 }
 
 TEST(HelperInstaller, ReinstallingReplacesTheCopiesAndFallsBackToRestart) {

@@ -117,6 +117,7 @@ TEST_F(HelperProgram, InstallCopiesItsOwnExecutable) {
 TEST_F(HelperProgram, ASetuidCopyIgnoresTheCallersSettings) {
     SysfsFixture fixed(VENTORAL_SETUID_FIXTURE_ROOT);
     applesmcLaptop(fixed);
+    fixed.write(".session", "active local"); // the fixture build's stand-in for logind
     TemporaryFolder folder;
     const std::string copy = folder.path() + "/VentoralHelper";
     fs::copy_file(VENTORAL_HELPER_FIXTURE_PATH, copy);
@@ -140,6 +141,14 @@ TEST_F(HelperProgram, ASetuidCopyIgnoresTheCallersSettings) {
     const std::string smc = "devices/platform/applesmc.768/";
     EXPECT_EQ(fixed.read(smc + "fan2_manual"), "1");
     EXPECT_EQ(fixed.read(smc + "fan2_output"), "2500");
+
+    // Outside an active local session (over SSH, say) the copy refuses to drive fans.
+    fixed.write(".session", "remote");
+    auto remote = runCommand(asNobody({copy, "set-rpm", "0", "3000"}), hostile);
+    EXPECT_EQ(remote.exitStatus, 1);
+    EXPECT_EQ(remote.err, "Not authorized to control the fans: that needs an active local "
+                          "session or an administrator's password\n");
+    EXPECT_EQ(fixed.read(smc + "fan1_manual"), "0");
     EXPECT_EQ(machine.read(pwm), "128");
     EXPECT_EQ(machine.read(pwm + "_enable"), "2");
 }
