@@ -58,6 +58,11 @@ inline constexpr const char* authorizationRequired =
     "Fan control requires administrator privileges. Click 'Authorize Fan Control' to enable.";
 inline constexpr const char* safetyPrefix = "Thermal Watchdog: CPU hit ";
 inline constexpr const char* safetySuffix = "\u00B0C! Restoring Auto cooling.";
+inline std::string anotherController(const std::string& fan) {
+    return "Another program is also controlling " + fan +
+           ": it changed the fan twice after Ventoral set it. Ventoral has stopped writing it; "
+           "choose a preset to take it back.";
+}
 } // namespace EngineText
 
 // The engine: the published state every view reads, the telemetry loop, and the fans driven
@@ -352,6 +357,7 @@ private:
     std::optional<bool> latestSnapshotIsSimulated_;
     bool sudoFallbackConfirmedUnavailable_ = false;
     FanWritePipeline pipeline_;
+    std::optional<std::string> contestMessage_; // why a fan is left to another program
     bool hasHandledTermination_ = false;
     QMetaObject::Connection terminationObserver_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

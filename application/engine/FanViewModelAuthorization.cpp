@@ -82,6 +82,7 @@ void FanViewModel::toggleSimulationMode() {
         publishPrivilegeStatus();
     }
     pipeline_.clear();
+    contestMessage_.reset();
     publish(manualRPM_, ManualRPMMap{});
     publish(powerHistory_, std::vector<PowerHistoryPoint>{});
     pollTelemetry(false);

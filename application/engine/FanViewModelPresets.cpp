@@ -94,6 +94,8 @@ void FanViewModel::checkSafetyWatchdog() {
 // Manual control and presets.
 
 void FanViewModel::selectPreset(const ActivePresetSelection& selection) {
+    pipeline_.releaseContestedFans();
+    contestMessage_.reset();
     publish(activeSelection_, selection);
     collaborators_.presetManager.setActiveSelection(selection);
     if (!selection.isAutomatic() && !isSimulatedMode_.value && latestSnapshot_ &&

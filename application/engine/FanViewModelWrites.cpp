@@ -11,8 +11,13 @@ void FanViewModel::writeFan(const FanInfo& f, float desired, FanMode mode, bool 
         }
         return;
     }
-    if (auto write = pipeline_.submit(f, desired, mode, now())) {
+    const bool wasContested = pipeline_.contestedFans().count(f.id) > 0;
+    const TimePoint readAt = latestSnapshot_ ? latestSnapshot_->timestamp : now();
+    if (auto write = pipeline_.submit(f, desired, mode, now(), readAt)) {
         dispatchHardwareWrite(*write);
+    } else if (!wasContested && pipeline_.contestedFans().count(f.id)) {
+        contestMessage_ = EngineText::anotherController(f.name);
+        publish(lastErrorMessage_, *contestMessage_);
     }
 }
 
@@ -39,7 +44,8 @@ void FanViewModel::completeWrite(const FanWriteRequest& write, const WriteResult
         publish(isAuthorized_, true);
     }
     pipeline_.recordSuccess(write, now());
-    publish(lastErrorMessage_, std::nullopt);
+    // A fan left to another program stays said while it is left to it.
+    publish(lastErrorMessage_, contestMessage_);
     if (isSimulatedMode_.value) {
         return;
     }

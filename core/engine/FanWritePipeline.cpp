@@ -5,8 +5,41 @@
 
 namespace ventoral {
 
+bool FanWritePipeline::noteForeignChange(const FanInfo& f, TimePoint readAt) {
+    auto last = lastWrittenState_.find(f.id);
+    if (last == lastWrittenState_.end() || readAt <= last->second.writtenAt) {
+        return false; // nothing written yet, or a reading from before the write took
+    }
+    auto settled = settled_.find(f.id);
+    if (settled == settled_.end()) {
+        // The first reading after the write is what the hardware made of it (drivers round
+        // duties to their steps), the state others must leave alone.
+        settled_[f.id] = {f.mode, f.targetRPM};
+        return false;
+    }
+    // Under automatic control the fan's own controller moves its speed; only its mode counts.
+    const bool changed = f.mode != settled->second.mode ||
+                         (last->second.mode == FanMode::manual &&
+                          std::fabs(f.targetRPM - settled->second.targetRPM) >= driftTolerance);
+    if (!changed) {
+        return false;
+    }
+    settled_.erase(settled);
+    changedSinceWrite_.insert(f.id);
+    if (++foreignChanges_[f.id] < foreignChangesToGiveUp) {
+        return false;
+    }
+    contested_.insert(f.id);
+    pendingFanWrites_.erase(f.id);
+    return true;
+}
+
 std::optional<FanWriteRequest> FanWritePipeline::submit(const FanInfo& f, float desired,
-                                                        FanMode mode, TimePoint now) {
+                                                        FanMode mode, TimePoint now,
+                                                        TimePoint readAt) {
+    if (contested_.count(f.id) || noteForeignChange(f, readAt)) {
+        return std::nullopt;
+    }
     if (inFlightFanWrites_.count(f.id)) {
         pendingFanWrites_[f.id] = {desired, mode, f.minRPM};
         return std::nullopt;
@@ -39,6 +72,11 @@ void FanWritePipeline::recordFailure(std::int64_t fanId) {
 
 void FanWritePipeline::recordSuccess(const FanWriteRequest& write, TimePoint now) {
     inFlightFanWrites_.erase(write.fanId);
+    settled_.erase(write.fanId);
+    // Changes count only while each of our writes is undone before the next.
+    if (!changedSinceWrite_.erase(write.fanId)) {
+        foreignChanges_.erase(write.fanId);
+    }
     lastWrittenState_[write.fanId] = {write.mode == FanMode::manual ? write.rpm : write.minRPM,
                                       write.mode, now};
 }
@@ -64,6 +102,14 @@ void FanWritePipeline::clear() {
     inFlightFanWrites_.clear();
     pendingFanWrites_.clear();
     lastWrittenState_.clear();
+    releaseContestedFans();
+}
+
+void FanWritePipeline::releaseContestedFans() {
+    settled_.clear();
+    foreignChanges_.clear();
+    changedSinceWrite_.clear();
+    contested_.clear();
 }
 
 bool FanWritePipeline::hasManualWrite() const {

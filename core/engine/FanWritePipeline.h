@@ -43,10 +43,15 @@ public:
     static constexpr float driftTolerance = 50;
     static constexpr float pendingTolerance = 5;
 
-    // A wish for `fan`: the write to start now (the fan is then busy), or nothing when the wish
-    // was parked behind a busy fan or is already in place.
+    // A fan whose mode or speed changes without us after two of our writes in a row has
+    // another controller; it is left to that one until the user chooses a preset again.
+    static constexpr int foreignChangesToGiveUp = 2;
+
+    // A wish for `fan`, as read at `readAt`: the write to start now (the fan is then busy), or
+    // nothing when the wish was parked behind a busy fan, is already in place, or the fan is
+    // contested.
     std::optional<FanWriteRequest> submit(const FanInfo& fan, float desired, FanMode mode,
-                                          TimePoint now);
+                                          TimePoint now, TimePoint readAt);
     void recordFailure(std::int64_t fanId);
     void recordSuccess(const FanWriteRequest& write, TimePoint now);
     // The wish parked behind the write that just succeeded, when it still changes something;
@@ -55,6 +60,9 @@ public:
 
     // Every fan written again on the next evaluation.
     void forgetWrittenState() { lastWrittenState_.clear(); }
+    const std::set<std::int64_t>& contestedFans() const { return contested_; }
+    // The user chose again: every fan is this program's to write once more.
+    void releaseContestedFans();
     void clear();
     bool hasManualWrite() const;
 
@@ -67,7 +75,19 @@ public:
     }
 
 private:
+    // What a fan showed on the first reading after our last write to it.
+    struct Settled {
+        FanMode mode;
+        float targetRPM;
+    };
+    // Notes a change since the fan settled; true when that makes it contested.
+    bool noteForeignChange(const FanInfo& fan, TimePoint readAt);
+
     std::map<std::int64_t, WrittenFanState> lastWrittenState_;
+    std::map<std::int64_t, Settled> settled_;
+    std::map<std::int64_t, int> foreignChanges_;
+    std::set<std::int64_t> changedSinceWrite_;
+    std::set<std::int64_t> contested_;
     std::set<std::int64_t> inFlightFanWrites_;
     std::map<std::int64_t, PendingFanWrite> pendingFanWrites_;
 };

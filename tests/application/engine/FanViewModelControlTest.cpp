@@ -196,6 +196,35 @@ TEST(EngineTermination, OnceAndOnlyWithFans) {
     EXPECT_EQ(fanless.writer.syncRestores, 0);
 }
 
+TEST(FanWritePipeline, AFanAnotherProgramKeepsChangingIsLeftToItUntilAPresetIsChosen) {
+    PipelineRig rig;
+    // Each tick: the fan as the hardware now shows it, polled, then the rules evaluated.
+    auto tick = [&](double mode, double target) {
+        rig.set("F0Md", mode);
+        rig.set("F0Tg", target);
+        rig.clock += 4s;
+        rig.engine->pollTelemetry(true);
+        rig.engine->evaluatePresetRules(false);
+    };
+    tick(1, 3000); // our write took
+    tick(0, 3000); // switched back by someone else: written again
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 1);
+    tick(1, 3000);
+    tick(1, 1500); // and changed again
+    EXPECT_EQ(rig.engine->lastErrorMessage(),
+              "Another program is also controlling Left Fan (CPU): it changed the fan twice after "
+              "Ventoral set it. Ventoral has stopped writing it; choose a preset to take it back.");
+    const auto said = rig.engine->lastErrorMessage();
+    const int fanOne = writes(rig.writer, "rpm 1");
+    tick(0, 0);
+    EXPECT_EQ(writes(rig.writer, "rpm 1"), fanOne + 1); // fan 1, not left to anyone, is written
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 1);          // left alone
+    EXPECT_EQ(rig.engine->lastErrorMessage(), said);    // and still said, whatever else
+    rig.engine->selectPreset(Selection::manualFixed());
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 2); // taken back
+    EXPECT_EQ(rig.engine->lastErrorMessage(), std::nullopt);
+}
+
 TEST(EnginePresets, AStoredDocumentThatCannotBeUsedIsTold) {
     Rig rig;
     EXPECT_EQ(rig.engine->lastErrorMessage(), std::nullopt);

@@ -19,7 +19,7 @@ const TimePoint start{};
 // A pipeline whose fan 0 was last written (`mode`, `rpm`) at `start`.
 FanWritePipeline writtenOnce(FanMode mode, float rpm) {
     FanWritePipeline pipeline;
-    auto first = pipeline.submit(fan(automatic, 0), rpm, mode, start);
+    auto first = pipeline.submit(fan(automatic, 0), rpm, mode, start, start);
     pipeline.recordSuccess(*first, start);
     return pipeline;
 }
@@ -51,7 +51,7 @@ TEST(FanWritePipelineRules, WritesOnlyWhatIsNotAlreadyInPlace) {
     };
     for (const auto& c : cases) {
         FanWritePipeline pipeline = writtenOnce(c.lastMode, c.lastRPM);
-        auto write = pipeline.submit(c.reported, c.desired, c.mode, start + c.age);
+        auto write = pipeline.submit(c.reported, c.desired, c.mode, start + c.age, start + c.age);
         EXPECT_EQ(write.has_value(), c.writes) << c.name;
         EXPECT_EQ(pipeline.inFlightFanWrites().count(0), c.writes ? 1u : 0u) << c.name;
     }
@@ -68,10 +68,10 @@ TEST(FanWritePipelineRules, ABusyFanParksOnlyTheNewestWish) {
     };
     for (const auto& c : cases) {
         FanWritePipeline pipeline;
-        auto first = pipeline.submit(fan(automatic, 0), 2000, manual, start);
+        auto first = pipeline.submit(fan(automatic, 0), 2000, manual, start, start);
         ASSERT_TRUE(first);
         for (float wish : {3100.0f, 3200.0f, c.last}) {
-            EXPECT_FALSE(pipeline.submit(fan(automatic, 0), wish, manual, start));
+            EXPECT_FALSE(pipeline.submit(fan(automatic, 0), wish, manual, start, start));
         }
         EXPECT_EQ(pipeline.pendingFanWrites().at(0), (PendingFanWrite{c.last, manual, 1200}));
         pipeline.recordSuccess(*first, start + 1s);
@@ -84,8 +84,8 @@ TEST(FanWritePipelineRules, ABusyFanParksOnlyTheNewestWish) {
 
 TEST(FanWritePipelineRules, AFailureDropsTheParkedWishAndRecordsNothing) {
     FanWritePipeline pipeline;
-    auto first = pipeline.submit(fan(automatic, 0), 2000, manual, start);
-    EXPECT_FALSE(pipeline.submit(fan(automatic, 0), 2500, manual, start));
+    auto first = pipeline.submit(fan(automatic, 0), 2000, manual, start, start);
+    EXPECT_FALSE(pipeline.submit(fan(automatic, 0), 2500, manual, start, start));
     pipeline.recordFailure(first->fanId);
     EXPECT_TRUE(pipeline.inFlightFanWrites().empty());
     EXPECT_TRUE(pipeline.pendingFanWrites().empty());
@@ -93,10 +93,77 @@ TEST(FanWritePipelineRules, AFailureDropsTheParkedWishAndRecordsNothing) {
     EXPECT_FALSE(pipeline.hasManualWrite());
 
     // An automatic write stores the fan's minimum.
-    auto back = pipeline.submit(fan(manual, 3000), 3000, automatic, start);
+    auto back = pipeline.submit(fan(manual, 3000), 3000, automatic, start, start);
     pipeline.recordSuccess(*back, start);
     EXPECT_EQ(pipeline.lastWrittenState().at(0).rpm, 1200);
     EXPECT_FALSE(pipeline.hasManualWrite());
+}
+
+// Ticks of a fan that another program keeps changing: each tick reads the fan, then submits.
+struct Contest {
+    FanWritePipeline pipeline;
+    TimePoint now = start;
+    int writes = 0;
+    // One tick `later` after the last, reading the fan as `mode` at `target`; true when this
+    // program wrote.
+    bool tick(FanMode reported, float target, float desired = 3000) {
+        now += 4s;
+        auto write = pipeline.submit(fan(reported, target), desired, manual, now, now);
+        if (write) {
+            pipeline.recordSuccess(*write, now + 1ms);
+            ++writes;
+        }
+        return write.has_value();
+    }
+    bool contested() { return pipeline.contestedFans().count(0) > 0; }
+};
+
+TEST(FanWritePipelineRules, AFanChangedAfterTwoWritesInARowIsLeftToItsOtherController) {
+    Contest c;
+    EXPECT_TRUE(c.tick(automatic, 0));    // taken
+    EXPECT_FALSE(c.tick(manual, 2980));   // settled where the driver rounded it
+    EXPECT_FALSE(c.tick(manual, 2990));   // holding
+    EXPECT_TRUE(c.tick(automatic, 2990)); // changed behind our back: written again
+    EXPECT_FALSE(c.tick(manual, 2985));
+    EXPECT_FALSE(c.tick(manual, 1500)); // and again: given up
+    EXPECT_TRUE(c.contested());
+    EXPECT_FALSE(c.tick(automatic, 0));
+    EXPECT_EQ(c.writes, 2);
+    c.pipeline.releaseContestedFans(); // the user chose a preset
+    EXPECT_TRUE(c.tick(automatic, 0));
+    EXPECT_FALSE(c.contested());
+}
+
+TEST(FanWritePipelineRules, ChangesApartFromEachOtherAreNotAContest) {
+    Contest c;
+    EXPECT_TRUE(c.tick(automatic, 0));
+    EXPECT_FALSE(c.tick(manual, 3000));
+    EXPECT_TRUE(c.tick(automatic, 3000)); // once, say firmware after resume: written again
+    EXPECT_FALSE(c.tick(manual, 3000));
+    EXPECT_TRUE(c.tick(manual, 3000, 3500)); // a write of our own that held: the count restarts
+    EXPECT_FALSE(c.tick(manual, 3500, 3500));
+    EXPECT_TRUE(c.tick(automatic, 3500, 3500)); // a later change is a first one again
+    EXPECT_FALSE(c.contested());
+
+    // A reading from before a write took is not a change.
+    FanWritePipeline p;
+    auto w = p.submit(fan(automatic, 0), 3000, manual, start, start);
+    p.recordSuccess(*w, start + 1s);
+    EXPECT_FALSE(p.submit(fan(automatic, 0), 3000, manual, start + 2s, start + 500ms));
+    EXPECT_FALSE(p.submit(fan(manual, 3000), 3000, manual, start + 3s, start + 3s));
+    EXPECT_FALSE(p.submit(fan(manual, 3000), 3000, manual, start + 9s, start + 9s));
+    EXPECT_TRUE(p.contestedFans().empty());
+
+    // Under automatic control the fan's own speed changes are no one else's doing.
+    FanWritePipeline selfControlled;
+    auto back = selfControlled.submit(fan(manual, 3000), 0, FanMode::automatic, start, start);
+    selfControlled.recordSuccess(*back, start + 1s);
+    for (float speed : {2000.0f, 4000.0f, 1500.0f, 5000.0f}) {
+        const auto at = start + std::chrono::seconds(static_cast<int>(speed) / 100);
+        EXPECT_FALSE(
+            selfControlled.submit(fan(FanMode::automatic, speed), 0, FanMode::automatic, at, at));
+    }
+    EXPECT_TRUE(selfControlled.contestedFans().empty());
 }
 
 } // namespace
