@@ -43,6 +43,11 @@ std::vector<std::int64_t> FanCustody::releaseAll() {
     return fans;
 }
 
+bool FanCustody::holds(std::int64_t fan) const {
+    std::lock_guard guard(mutex_);
+    return holders_.contains(fan);
+}
+
 bool FanCustody::anyManual() const {
     std::lock_guard guard(mutex_);
     return !holders_.empty();

@@ -21,6 +21,7 @@ public:
     std::vector<std::int64_t> release(const std::string& client);
     std::vector<std::int64_t> releaseAll();
     bool anyManual() const;
+    bool holds(std::int64_t fan) const;
 
 private:
     mutable std::mutex mutex_;

@@ -55,6 +55,11 @@ HelperRequests::Result HelperRequests::setFanRPM(std::int64_t index, double rpm,
             return {false, *refusal};
         }
     }
+    // A fan held manual here that no longer is was switched back by someone else.
+    if (valid && custody_.holds(index) && !smc_.isFanManual(index)) {
+        log_ << "VentoralHelper: fan " << index << " was switched away from manual control by "
+             << "another program since " << sender << " last set it\n";
+    }
     const bool succeeded = smc_.setFanRPM(index, speed);
     if (valid) {
         noteCustody(index, succeeded, sender);

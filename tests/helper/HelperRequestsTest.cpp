@@ -95,6 +95,17 @@ TEST(HelperRequests, FansTheBackstopHandedBackAreRefusedWhileTheCPUIsHot) {
     EXPECT_TRUE(std::get<0>(d.requests->setFanRPM(0, 2000, ":1.7")));
 }
 
+TEST(HelperRequests, AHeldFanSwitchedBackBySomeoneElseIsLogged) {
+    Daemon d;
+    ASSERT_TRUE(std::get<0>(d.requests->setFanRPM(0, 2000, ":1.5")));
+    ASSERT_TRUE(std::get<0>(d.requests->setFanRPM(0, 2100, ":1.5")));
+    EXPECT_EQ(d.log.str(), "");
+    d.smc->setKey("F0Md", number("ui8 ", 0)); // another program's doing
+    ASSERT_TRUE(std::get<0>(d.requests->setFanRPM(0, 2200, ":1.5")));
+    EXPECT_EQ(d.log.str(), "VentoralHelper: fan 0 was switched away from manual control by "
+                           "another program since :1.5 last set it\n");
+}
+
 TEST(HelperRequests, ACallerWithoutTheRightMayOnlyPingAndHandBack) {
     Daemon d;
     const std::string caller = d.refusedClient;
