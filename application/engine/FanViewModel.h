@@ -51,6 +51,8 @@ struct FanViewModelCollaborators {
     // thread); either may be absent.
     std::function<bool()> isLowPowerModeEnabled = nullptr;
     std::function<void(std::function<void(bool)>)> subscribeToPowerState = nullptr;
+    // Told the fans left to another program, each with why, whenever that list changes.
+    std::function<void(const std::vector<std::string>&)> contestedFansChanged = nullptr;
 };
 
 namespace EngineText {
@@ -306,6 +308,7 @@ private:
     void writeFan(const FanInfo& fan, float desired, FanMode mode, bool userInitiated);
     void dispatchHardwareWrite(const FanWriteRequest& write);
     void completeWrite(const FanWriteRequest& write, const WriteResult& result);
+    void releaseContestedFans();
     void setupTerminationObserver();
     void setBatteryLowPowerMode(bool enabled);
     void alignLinkedFans(const FanInfo& leader, float value);
@@ -358,6 +361,7 @@ private:
     bool sudoFallbackConfirmedUnavailable_ = false;
     FanWritePipeline pipeline_;
     std::optional<std::string> contestMessage_; // why a fan is left to another program
+    std::vector<std::string> contestedNotes_;
     bool hasHandledTermination_ = false;
     QMetaObject::Connection terminationObserver_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

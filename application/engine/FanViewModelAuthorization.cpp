@@ -81,8 +81,8 @@ void FanViewModel::toggleSimulationMode() {
     } else {
         publishPrivilegeStatus();
     }
+    releaseContestedFans();
     pipeline_.clear();
-    contestMessage_.reset();
     publish(manualRPM_, ManualRPMMap{});
     publish(powerHistory_, std::vector<PowerHistoryPoint>{});
     pollTelemetry(false);

@@ -94,8 +94,7 @@ void FanViewModel::checkSafetyWatchdog() {
 // Manual control and presets.
 
 void FanViewModel::selectPreset(const ActivePresetSelection& selection) {
-    pipeline_.releaseContestedFans();
-    contestMessage_.reset();
+    releaseContestedFans();
     publish(activeSelection_, selection);
     collaborators_.presetManager.setActiveSelection(selection);
     if (!selection.isAutomatic() && !isSimulatedMode_.value && latestSnapshot_ &&

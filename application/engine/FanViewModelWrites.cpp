@@ -18,6 +18,10 @@ void FanViewModel::writeFan(const FanInfo& f, float desired, FanMode mode, bool 
     } else if (!wasContested && pipeline_.contestedFans().count(f.id)) {
         contestMessage_ = EngineText::anotherController(f.name);
         publish(lastErrorMessage_, *contestMessage_);
+        contestedNotes_.push_back(*contestMessage_);
+        if (collaborators_.contestedFansChanged) {
+            collaborators_.contestedFansChanged(contestedNotes_);
+        }
     }
 }
 
@@ -51,6 +55,17 @@ void FanViewModel::completeWrite(const FanWriteRequest& write, const WriteResult
     }
     if (auto next = pipeline_.takeParked(write.fanId)) {
         dispatchHardwareWrite(*next);
+    }
+}
+
+void FanViewModel::releaseContestedFans() {
+    pipeline_.releaseContestedFans();
+    contestMessage_.reset();
+    if (!contestedNotes_.empty()) {
+        contestedNotes_.clear();
+        if (collaborators_.contestedFansChanged) {
+            collaborators_.contestedFansChanged(contestedNotes_);
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 #include "application/engine/FanViewModel.h"
 #include "application/privileged/PrivilegedSMCWriter.h"
 #include "platform/power/PowerProfileWatcher.h"
+#include "platform/system/ContestedFansNote.h"
 #include "platform/system/ProcessEnvironment.h"
 
 #include <QGuiApplication>
@@ -41,6 +42,9 @@ FanViewModel& FanViewModel::shared() {
                 std::lock_guard guard(*flagLock);
                 onChange(flag->isEnabled());
             });
+        };
+        c.contestedFansChanged = [](const std::vector<std::string>& fans) {
+            ContestedFansNote().write(fans);
         };
         return new FanViewModel(std::move(c), true); // lives as long as the process
     }();

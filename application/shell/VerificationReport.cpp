@@ -4,6 +4,7 @@
 #include "core/helper/HelperProtocol.h"
 #include "core/power/PowerFormatters.h"
 #include "platform/process/ProcessRunner.h"
+#include "platform/system/ContestedFansNote.h"
 #include "platform/system/ProcessEnvironment.h"
 
 #include <cerrno>
@@ -75,6 +76,9 @@ void writeVerificationReport(std::ostream& out, VerificationSources& s) {
     }
     for (const std::string& fan : s.smc.unlistedFans()) {
         out << "  \u2022 Not listed: " << fan << "\n";
+    }
+    for (const std::string& why : s.contestedFans.read()) {
+        out << "  \u2022 Not written: " << why << "\n";
     }
     out << "Thermal Sensors Detected: " << hardware.sensors.size() << "\n";
     out << "  \u2022 CPU Average: " << cformat("%.1f", hardware.cpuTemperature()) << "\u00B0C\n";

@@ -5,6 +5,7 @@
 #include "core/presets/FanPresetManager.h"
 #include "core/simulation/FanSimulationService.h"
 #include "core/smc/SMCService.h"
+#include "platform/system/ContestedFansNote.h"
 
 #include <ostream>
 #include <string>
@@ -22,6 +23,8 @@ struct VerificationSources {
     PrivilegedSMCWriter& writer;
     uid_t effectiveUid;
     WallClock now = systemWallClock();
+    // Where the running application notes the fans it left to another program.
+    ContestedFansNote contestedFans{};
 };
 
 std::string_view daemonStatusText(DaemonStatus status);

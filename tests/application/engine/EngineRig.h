@@ -118,6 +118,9 @@ struct Rig {
         c.screenScale = [] { return 2.0; };
         c.isLowPowerModeEnabled = [this] { return systemLowPower; };
         c.subscribeToPowerState = [this](std::function<void(bool)> f) { powerState = f; };
+        c.contestedFansChanged = [this](const std::vector<std::string>& fans) {
+            contestedFans = fans;
+        };
         engine = std::make_unique<FanViewModel>(std::move(c), autoStart);
     }
     void set(const std::string& key, double value) {
@@ -144,6 +147,7 @@ struct Rig {
     std::unique_ptr<FanViewModel> engine;
     bool systemLowPower = false;
     std::function<void(bool)> powerState;
+    std::vector<std::string> contestedFans;
 };
 
 } // namespace ventoral::testing

@@ -215,6 +215,7 @@ TEST(FanWritePipeline, AFanAnotherProgramKeepsChangingIsLeftToItUntilAPresetIsCh
               "Another program is also controlling Left Fan (CPU): it changed the fan twice after "
               "Ventoral set it. Ventoral has stopped writing it; choose a preset to take it back.");
     const auto said = rig.engine->lastErrorMessage();
+    EXPECT_EQ(rig.contestedFans, std::vector<std::string>{*said}); // for the report to show
     const int fanOne = writes(rig.writer, "rpm 1");
     tick(0, 0);
     EXPECT_EQ(writes(rig.writer, "rpm 1"), fanOne + 1); // fan 1, not left to anyone, is written
@@ -223,6 +224,7 @@ TEST(FanWritePipeline, AFanAnotherProgramKeepsChangingIsLeftToItUntilAPresetIsCh
     rig.engine->selectPreset(Selection::manualFixed());
     EXPECT_EQ(writes(rig.writer, "rpm 0"), 2); // taken back
     EXPECT_EQ(rig.engine->lastErrorMessage(), std::nullopt);
+    EXPECT_TRUE(rig.contestedFans.empty());
 }
 
 TEST(EnginePresets, AStoredDocumentThatCannotBeUsedIsTold) {

@@ -37,6 +37,7 @@ protected:
         env.emplace("VENTORAL_PROC_ROOT", proc.path());
         env.emplace("VENTORAL_ROOT_PREFIX", folder.path() + "/prefix");
         env.emplace("XDG_CONFIG_HOME", folder.path() + "/config");
+        env.emplace("XDG_RUNTIME_DIR", folder.path() + "/runtime");
         env.emplace("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
         env.emplace("VENTORAL_SMC_PROFILE", "");
         return runCommand({"/bin/sh", "-c", line}, env);
@@ -186,7 +187,8 @@ EmulatedSmcTransport::Key flt(double value) {
 }
 
 std::string report(std::optional<std::int64_t> rated, double volts,
-                   std::map<std::string, EmulatedSmcTransport::Key> keys = {}) {
+                   std::map<std::string, EmulatedSmcTransport::Key> keys = {},
+                   const std::vector<std::string>& contested = {}) {
     SMCService smc(std::make_unique<EmulatedSmcTransport>(keys, true));
     auto sources = std::make_shared<Sources>();
     if (rated) {
@@ -210,7 +212,10 @@ std::string report(std::optional<std::int64_t> rated, double volts,
     w.effectiveUid = [] { return uid_t{1000}; };
     w.smc = [&]() -> SMCService& { return smc; };
     auto writer = PrivilegedSMCWriter::make(w);
-    VerificationSources s{smc, *power, presets, sim, *writer, 1000};
+    TemporaryFolder runtime;
+    ContestedFansNote note(runtime.path());
+    note.write(contested);
+    VerificationSources s{smc, *power, presets, sim, *writer, 1000, systemWallClock(), note};
     std::ostringstream out;
     writeVerificationReport(out, s);
     return out.str();
@@ -237,6 +242,16 @@ TEST(VerificationReport, RatedWattsAndAVoltageThatIsNotANumber) {
     EXPECT_NE(user.find("Running as root: false\nPrivilege Mode:  Authorization Required "
                         "(Read-Only)\n"),
               std::string::npos);
+}
+
+TEST(VerificationReport, FansLeftToAnotherProgramAreNamed) {
+    const std::string why = "Another program is also controlling Main Fan: it changed the fan "
+                            "twice after Ventoral set it.";
+    const std::string text = report(
+        std::nullopt, 12, {{"FNum", {"ui8 ", {1}, false, false, 0}}, {"F0Ac", flt(1300)}}, {why});
+    EXPECT_NE(text.find("  \u2022 [Main Fan] Current: 1300.0 RPM"), std::string::npos) << text;
+    EXPECT_NE(text.find("  \u2022 Not written: " + why + "\n"), std::string::npos) << text;
+    EXPECT_EQ(report(std::nullopt, 12).find("Not written"), std::string::npos);
 }
 
 TEST(HelperInstallCommand, StatusesAndTheRealInstaller) {

@@ -1,6 +1,8 @@
 #include "platform/files/AtomicFile.h"
 
+#include "platform/system/ContestedFansNote.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ScopedEnvironment.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -47,6 +49,23 @@ TEST(AtomicFile, AFailedWriteKeepsTheOldFileAndSaysWhy) {
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(fs::is_directory(blocked + "/inside"));
     EXPECT_EQ(entries(folder.path()), 1u);
+}
+
+TEST(ContestedFansNote, WrittenReadAndGoneWhenEmpty) {
+    TemporaryFolder runtime;
+    const std::string folder = runtime.path() + "/com.tesvane.VentoralController";
+    ContestedFansNote note(folder);
+    EXPECT_TRUE(note.read().empty());
+    note.write({"Fan A: why", "Fan B: why"});
+    EXPECT_EQ(note.read(), (std::vector<std::string>{"Fan A: why", "Fan B: why"}));
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
+    note.write({});
+    EXPECT_TRUE(note.read().empty());
+    EXPECT_FALSE(fs::exists(folder + "/contested-fans"));
+    // No runtime folder: nothing kept, nothing read.
+    testing::ScopedEnvironmentVariable unset("XDG_RUNTIME_DIR", nullptr);
+    ContestedFansNote("").write({"Fan A"});
+    EXPECT_TRUE(ContestedFansNote("").read().empty());
 }
 
 } // namespace
