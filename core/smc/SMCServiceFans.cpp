@@ -115,6 +115,18 @@ std::vector<FanInfo> SMCService::readFans() {
 }
 
 void SMCService::writeFanMode(std::int64_t fanIndex, FanMode mode) {
+    if (mode == FanMode::automatic) {
+        std::optional<std::set<std::int64_t>> taken;
+        {
+            std::lock_guard guard(lock_);
+            taken = transport_->fansTakenOver();
+        }
+        // Automatic control is this program's to give back only for fans it took.
+        if (taken && !taken->contains(fanIndex) && isFanIndex(fanIndex) &&
+            fanIndex < readFanCount()) {
+            return;
+        }
+    }
     ServiceKeyAccess access(*this);
     if (auto error = writeFanModeKeys(access, fanIndex, mode == FanMode::manual)) {
         throw *error;

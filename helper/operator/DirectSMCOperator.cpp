@@ -124,7 +124,23 @@ int DirectSMCOperator::readFanCount() {
     return fanCountFrom(readNumber(SMCKey::fanCount));
 }
 
+bool DirectSMCOperator::neverTakenOver(std::int64_t index) {
+    std::optional<std::set<std::int64_t>> taken;
+    {
+        std::lock_guard guard(lock_);
+        if (openUnlocked()) {
+            taken = transport_->fansTakenOver();
+        }
+    }
+    return taken && !taken->contains(index) && isFanIndex(index) && index < readFanCount();
+}
+
 bool DirectSMCOperator::setFanMode(std::int64_t index, std::int64_t mode) {
+    // Automatic control is this program's to give back only for fans it took; any other is
+    // left as its user has it (an explicit reset is resetAllFansToAuto).
+    if (mode != 1 && neverTakenOver(index)) {
+        return true;
+    }
     OperatorKeyAccess access(*this);
     return !writeFanModeKeys(access, index, mode == 1);
 }

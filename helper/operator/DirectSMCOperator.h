@@ -48,6 +48,8 @@ public:
 
 private:
     bool openUnlocked();
+    // A listed fan that a controller remembering its takeovers says this program never took.
+    bool neverTakenOver(std::int64_t index);
     // The reply record of a call the controller accepted, or nothing.
     std::optional<SMCKeyData_t> callUnlocked(const SMCKeyData_t& input);
     // The key-information sub-record exactly as the controller returned it.

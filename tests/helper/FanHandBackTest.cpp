@@ -10,32 +10,15 @@ namespace ventoral {
 namespace {
 
 using testing::SysfsFixture;
+using testing::userTunedDesk;
 
 const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";
 const std::string pwmFan = "devices/platform/pwm-fan/hwmon/hwmon5/";
 const std::string targetOnly = "devices/i2c-0/0-001b/hwmon/hwmon7/";
 
-// Fan 0: a closed-loop controller steered by its target alone. Fans 1-3: a board whose fans a
-// user left in three different modes. Fan 4: pwm-fan, where 0 would switch the fan off.
-void desk(SysfsFixture& f) {
-    f.hwmon(7, "i2c-0/0-001b", "max6650", {{"fan1_input", "2900"}, {"fan1_target", "3000"}});
-    f.hwmon(2, "platform/nct6775.656", "nct6775",
-            {{"fan1_input", "900"},
-             {"pwm1", "120"},
-             {"pwm1_enable", "2"},
-             {"fan2_input", "950"},
-             {"pwm2", "80"},
-             {"pwm2_enable", "3"},
-             {"fan3_input", "700"},
-             {"pwm3", "60"},
-             {"pwm3_enable", "1"}});
-    f.hwmon(5, "platform/pwm-fan", "pwmfan",
-            {{"fan1_input", "1500"}, {"pwm1", "100"}, {"pwm1_enable", "2"}});
-}
-
 struct Desk {
     SysfsFixture fixture;
-    Desk() { desk(fixture); }
+    Desk() { userTunedDesk(fixture); }
     // One helper run: its own operator over the machine and the shared state folder.
     std::unique_ptr<DirectSMCOperator> process() {
         return std::make_unique<DirectSMCOperator>(std::make_unique<HwmonSmcTransport>(

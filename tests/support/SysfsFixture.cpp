@@ -190,6 +190,24 @@ void applesmcLaptop(SysfsFixture& f) {
             {{"temp1_input", "53000"}, {"temp1_label", "Package id 0"}});
 }
 
+void userTunedDesk(SysfsFixture& f) {
+    f.hwmon(7, "i2c-0/0-001b", "max6650", {{"fan1_input", "2900"}, {"fan1_target", "3000"}});
+    f.hwmon(2, "platform/nct6775.656", "nct6775",
+            {{"fan1_input", "900"},
+             {"pwm1", "120"},
+             {"pwm1_enable", "2"},
+             {"fan2_input", "950"},
+             {"pwm2", "80"},
+             {"pwm2_enable", "3"},
+             {"fan3_input", "700"},
+             {"pwm3", "60"},
+             {"pwm3_enable", "1"}});
+    f.hwmon(5, "platform/pwm-fan", "pwmfan",
+            {{"fan1_input", "1500"}, {"pwm1", "100"}, {"pwm1_enable", "2"}});
+    f.hwmon(0, "pci0000:00/0000:00:18.3", "k10temp",
+            {{"temp1_input", "48250"}, {"temp1_label", "Tctl"}});
+}
+
 void fanlessMachine(SysfsFixture& f) {
     f.hwmon(0, "platform/soc/cpu_thermal", "cpu_thermal", {{"temp1_input", "47000"}});
 }

@@ -47,6 +47,10 @@ void nct6775Desktop(SysfsFixture& fixture);
 void nct6775DesktopNumbered(SysfsFixture& fixture, int firstHwmon);
 void applesmcLaptop(SysfsFixture& fixture);
 void fanlessMachine(SysfsFixture& fixture);
+// A desktop whose user tuned the fans by hand: fan 0 a closed-loop controller steered by its
+// target alone (3000 RPM); fans 1-3 a board left at automatic modes 2 and 3 and at manual duty
+// 60; fan 4 a pwm-fan chip, where 0 would switch the fan off, at mode 2 and duty 100.
+void userTunedDesk(SysfsFixture& fixture);
 // A laptop charging through a USB Power Delivery adapter on its first USB-C port, with a phone
 // behind a hub on the second; two Type-C ports, charge_* battery attributes.
 void usbCChargingLaptop(SysfsFixture& fixture);

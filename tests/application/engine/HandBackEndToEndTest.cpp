@@ -20,25 +20,7 @@ using namespace ventoral::testing;
 
 const std::string board = "devices/platform/nct6775.656/hwmon/hwmon2/";
 const std::string pwmFan = "devices/platform/pwm-fan/hwmon/hwmon5/";
-
-// A board whose user set its fans' automatic modes by hand, and a pwm-fan chip whose original
-// mode is not the one a guess would restore.
-void customisedDesk(SysfsFixture& f) {
-    f.hwmon(2, "platform/nct6775.656", "nct6775",
-            {{"fan1_input", "900"},
-             {"pwm1", "120"},
-             {"pwm1_enable", "2"},
-             {"fan2_input", "950"},
-             {"pwm2", "80"},
-             {"pwm2_enable", "3"},
-             {"fan3_input", "700"},
-             {"pwm3", "93"},
-             {"pwm3_enable", "5"}});
-    f.hwmon(5, "platform/pwm-fan", "pwmfan",
-            {{"fan1_input", "1500"}, {"pwm1", "100"}, {"pwm1_enable", "2"}});
-    f.hwmon(0, "pci0000:00/0000:00:18.3", "k10temp",
-            {{"temp1_input", "48250"}, {"temp1_label", "Tctl"}});
-}
+const std::string targetOnly = "devices/i2c-0/0-001b/hwmon/hwmon7/";
 
 class FixtureHelperEndToEnd : public ::testing::Test {
 protected:
@@ -46,7 +28,7 @@ protected:
         if (geteuid() != 0) {
             GTEST_SKIP() << "the helper is set-user-id root and the engine runs as nobody";
         }
-        customisedDesk(machine);
+        userTunedDesk(machine);
         const std::string p = prefix.path();
         for (const std::string& copy : {daemonCopy(), p + "/usr/local/bin/VentoralHelper"}) {
             fs::create_directories(fs::path(copy).parent_path());
@@ -94,7 +76,8 @@ protected:
         return machine.read(chip + "pwm" + i + "_enable") + "/" + machine.read(chip + "pwm" + i);
     }
     std::vector<std::string> state() {
-        return {fan(board, 1), fan(board, 2), fan(board, 3), fan(pwmFan, 1)};
+        return {machine.read(targetOnly + "fan1_target"), fan(board, 1), fan(board, 2),
+                fan(board, 3), fan(pwmFan, 1)};
     }
     // The daemon takes its bus messages in order: once it answers, it has seen every client
     // that left before.
@@ -105,8 +88,8 @@ protected:
                    .exitStatus == 0;
     }
 
-    const std::vector<std::string> asFound{"2/120", "3/80", "5/93", "2/100"};
-    const std::vector<std::string> atMax{"1/255", "1/255", "1/255", "1/255"};
+    const std::vector<std::string> asFound{"3000", "2/120", "3/80", "1/60", "2/100"};
+    const std::vector<std::string> atMax{"6500", "1/255", "1/255", "1/255", "1/255"};
     SysfsFixture machine{VENTORAL_SETUID_FIXTURE_ROOT};
     PrivateBus bus;
     TemporaryFolder prefix, folder;

@@ -140,7 +140,11 @@ TEST(HwmonFans, AutomaticWithoutMemoryUsesTheDriversOwnValue) {
                 {{"fan1_input", "1000"}, {"pwm1", "60"}, {"pwm1_enable", "1"}});
         SMCService service(
             std::make_unique<HwmonSmcTransport>(f.root(), FanControlMemory::folderFor(f.root())));
+        // Asking for automatic control leaves a fan this program never took as it is...
         service.writeFanMode(0, FanMode::automatic);
+        EXPECT_EQ(f.read("devices/platform/fan/hwmon/hwmon0/pwm1_enable"), "1") << c.chip;
+        // ...an explicit reset gives it the driver's own automatic mode.
+        EXPECT_EQ(service.resetAllFansToAutomatic(), std::nullopt) << c.chip;
         EXPECT_EQ(f.read("devices/platform/fan/hwmon/hwmon0/pwm1_enable"), c.expectedEnable)
             << c.chip;
         EXPECT_EQ(f.read("devices/platform/fan/hwmon/hwmon0/pwm1"), c.expectedPwm) << c.chip;
