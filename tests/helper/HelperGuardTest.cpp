@@ -188,6 +188,17 @@ TEST_F(HelperGuard, ACPILeftTooHotIsHandedBack) {
     EXPECT_FALSE(restoredWithin(1, "5", 5));
     EXPECT_EQ(enable(1), "1");
     EXPECT_TRUE(restoredWithin(1, "5", 8));
+
+    // Taking it straight back would fight the backstop: refused until the CPU has cooled.
+    auto refused = call("SetFanMode", {"xx", "1", "1"});
+    EXPECT_EQ(refused.out.rfind("bs false \"Fan 1 stays under automatic control: the CPU reached "
+                                "95",
+                                0),
+              0u)
+        << refused.out << refused.err;
+    EXPECT_EQ(enable(1), "5");
+    machine.write("devices/pci0000:00/0000:00:18.3/hwmon/hwmon0/temp1_input", "80000");
+    EXPECT_EQ(call("SetFanMode", {"xx", "1", "1"}).out, "bs true \"\"\n");
 }
 
 } // namespace
