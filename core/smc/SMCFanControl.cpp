@@ -23,6 +23,11 @@ std::uint16_t forceMaskWith(double reportedMask, std::int64_t index, bool manual
                   : static_cast<std::uint16_t>(mask & ~bit);
 }
 
+bool isLeftToItsUser(const std::optional<std::set<std::int64_t>>& taken, std::int64_t index,
+                     int fanCount) {
+    return taken && !taken->contains(index) && isFanIndex(index) && index < fanCount;
+}
+
 std::optional<SMCError> writeFanModeKeys(SMCKeyAccess& access, std::int64_t index, bool manual) {
     const std::string modeKey = SMCKey::fan(index, SMCKey::FanField::mode);
     if (!isFanIndex(index)) {

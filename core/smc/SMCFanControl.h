@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
@@ -34,6 +35,11 @@ public:
 int fanCountFrom(std::optional<double> reported);
 // The force mask as read, with one fan's bit set (manual) or cleared (automatic).
 std::uint16_t forceMaskWith(double reportedMask, std::int64_t index, bool manual);
+
+// Whether a listed fan is left as its user has it when automatic control is asked for it: on
+// a controller that remembers which fans this program took (`taken`), a fan it never took.
+bool isLeftToItsUser(const std::optional<std::set<std::int64_t>>& taken, std::int64_t index,
+                     int fanCount);
 
 // Mode key first, then the force mask; succeeds when either took the write. The error is the
 // mask's, else the mode key's, else that the fan has no mode key.

@@ -122,8 +122,7 @@ void SMCService::writeFanMode(std::int64_t fanIndex, FanMode mode) {
             taken = transport_->fansTakenOver();
         }
         // Automatic control is this program's to give back only for fans it took.
-        if (taken && !taken->contains(fanIndex) && isFanIndex(fanIndex) &&
-            fanIndex < readFanCount()) {
+        if (isLeftToItsUser(taken, fanIndex, readFanCount())) {
             return;
         }
     }

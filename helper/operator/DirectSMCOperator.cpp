@@ -132,7 +132,7 @@ bool DirectSMCOperator::neverTakenOver(std::int64_t index) {
             taken = transport_->fansTakenOver();
         }
     }
-    return taken && !taken->contains(index) && isFanIndex(index) && index < readFanCount();
+    return isLeftToItsUser(taken, index, readFanCount());
 }
 
 bool DirectSMCOperator::setFanMode(std::int64_t index, std::int64_t mode) {
