@@ -18,6 +18,11 @@ inline constexpr const char* pkexec = "/usr/bin/pkexec";
 // The daemon's runtime folder (the unit's RuntimeDirectory): what it must remember of the fans.
 inline constexpr const char* runtimeFolderName = "ventoral";
 inline constexpr const char* runtimeFolder = "/run/ventoral";
+// The daemon's state folder (the unit's StateDirectory): what it measured of the fans, kept
+// across boots and readable by the application.
+inline constexpr const char* stateFolderName = "ventoral";
+inline constexpr const char* stateFolder = "/var/lib/ventoral";
+inline constexpr const char* fanCalibrationFileName = "fan-calibration.json";
 } // namespace InstalledPath
 
 // The installed paths as both programs see them; every path sits under `prefix` (empty on a

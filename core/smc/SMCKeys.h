@@ -37,7 +37,8 @@ inline std::string portCurrent(int port) {
 }
 
 // Per-fan keys: "F<index>Ac" and so on.
-enum class FanField { actual, minimum, maximum, target, mode };
+// `identification` holds the hardware's own name for the fan, where it has one.
+enum class FanField { actual, minimum, maximum, target, mode, identification };
 inline std::string fan(std::int64_t index, FanField field) {
     const char* suffix = "";
     switch (field) {
@@ -56,6 +57,9 @@ inline std::string fan(std::int64_t index, FanField field) {
     case FanField::mode:
         suffix = "Md";
         break;
+    case FanField::identification:
+        suffix = "ID";
+        break;
     }
     return "F" + std::to_string(index) + suffix;
 }
@@ -67,4 +71,5 @@ inline constexpr const char* ui8 = "ui8 ";
 inline constexpr const char* ui16 = "ui16";
 inline constexpr const char* si16 = "si16";
 inline constexpr const char* flt = "flt ";
+inline constexpr const char* text = "ch8*";
 } // namespace ventoral::SMCType

@@ -162,3 +162,12 @@ std::optional<double> decodeSMCPowerScalar(std::span<const std::uint8_t> bytes,
 }
 
 } // namespace ventoral
+
+namespace ventoral {
+
+FanCalibrationOutcome SmcTransport::calibrateFan(std::int64_t index, const FanCalibrationControl&) {
+    return {false, "Fan " + std::to_string(index) +
+                       " needs no calibration: this controller reports its own limits"};
+}
+
+} // namespace ventoral

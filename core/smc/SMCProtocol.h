@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/smc/FanLimits.h"
 #include "core/smc/SMCKeyData.h"
 
 #include <cstdint>
@@ -71,6 +72,13 @@ public:
     virtual std::vector<std::string> takeNotices() { return {}; }
     // The fans the machine has that this controller cannot list, each with why.
     virtual std::vector<std::string> unlistedFans() { return {}; }
+    // Each listed fan's own name and limits; empty from a controller whose keys say it all.
+    virtual std::vector<FanLimitsInfo> fanLimits() { return {}; }
+    // Whether the fans' limits changed since the last call (a calibration was stored).
+    virtual bool fanLimitsChanged() { return false; }
+    // Measures a fan's limits and keeps them; blocks until done, failed or cancelled.
+    virtual FanCalibrationOutcome calibrateFan(std::int64_t index,
+                                               const FanCalibrationControl& control);
 };
 
 } // namespace ventoral

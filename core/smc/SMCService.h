@@ -109,6 +109,11 @@ public:
     void writeFanTargetRPM(std::int64_t fanIndex, float rpm);
     // The fans the controller cannot list, each with why.
     std::vector<std::string> unlistedFans();
+    // Each fan's hardware name and limits with where they come from, where the controller
+    // knows more than its keys say.
+    std::vector<FanLimitsInfo> fanLimits();
+    // Measures a fan's limits (blocking for minutes); later reads use what was measured.
+    FanCalibrationOutcome calibrateFan(std::int64_t fanIndex, const FanCalibrationControl& control);
     // Every fan back to automatic and the force mask cleared; the last fan's error, if any.
     std::optional<SMCError> resetAllFansToAutomatic();
     std::vector<ThermalSensor> readThermalSensors(bool onlyPrimaryCategories);
@@ -132,6 +137,9 @@ private:
         float minRPM;
         float maxRPM;
     };
+    std::string hardwareFanName(std::int64_t index);
+    // New limits were stored: what was cached of the fans is read again.
+    void forgetFanLimitsIfChanged();
 
     struct BytesReply {
         std::int32_t kernelReturn;
@@ -151,6 +159,7 @@ private:
     std::map<std::string, SMCKeyInfo> cachedKeyInfo_;
     std::set<std::string> missingKeys_;
     std::map<std::int64_t, FanBounds> fanBoundsCache_;
+    std::map<std::int64_t, std::string> fanNameCache_; // empty: the hardware names none
 
     std::mutex hidLock_;
     std::shared_ptr<ThermalChannelSource> hidClient_;

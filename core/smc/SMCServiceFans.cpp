@@ -82,12 +82,57 @@ SMCService::FanBounds SMCService::fanBounds(std::int64_t index) {
     return bounds;
 }
 
+std::string SMCService::hardwareFanName(std::int64_t index) {
+    {
+        std::lock_guard guard(lock_);
+        if (auto it = fanNameCache_.find(index); it != fanNameCache_.end()) {
+            return it->second;
+        }
+    }
+    std::string name;
+    const std::string key = SMCKey::fan(index, FanField::identification);
+    try {
+        if (auto raw = readKeyRaw(key); raw.dataType == SMCType::text) {
+            name.assign(raw.bytes.begin(), std::find(raw.bytes.begin(), raw.bytes.end(), 0));
+        }
+    } catch (const SMCError&) {
+        // No name of its own: the usual one.
+    }
+    std::lock_guard guard(lock_);
+    fanNameCache_[index] = name;
+    return name;
+}
+
+void SMCService::forgetFanLimitsIfChanged() {
+    std::lock_guard guard(lock_);
+    if (transport_->fanLimitsChanged()) {
+        fanBoundsCache_.clear();
+        fanNameCache_.clear();
+        missingKeys_.clear();
+        cachedKeyInfo_.clear();
+    }
+}
+
+std::vector<FanLimitsInfo> SMCService::fanLimits() {
+    std::lock_guard guard(lock_);
+    return transport_->fanLimits();
+}
+
+FanCalibrationOutcome SMCService::calibrateFan(std::int64_t fanIndex,
+                                               const FanCalibrationControl& control) {
+    // Not under `lock`: the controller serialises its own exchanges, and readings go on.
+    FanCalibrationOutcome outcome = transport_->calibrateFan(fanIndex, control);
+    forgetFanLimitsIfChanged();
+    return outcome;
+}
+
 std::vector<std::string> SMCService::unlistedFans() {
     std::lock_guard guard(lock_);
     return transport_->unlistedFans();
 }
 
 std::vector<FanInfo> SMCService::readFans() {
+    forgetFanLimitsIfChanged();
     const std::int64_t n = readFanCount();
     if (n < 1) {
         return {};
@@ -108,7 +153,9 @@ std::vector<FanInfo> SMCService::readFans() {
         } else if (i < 16 && (mask >> i) & 1u) {
             mode = FanMode::manual;
         }
-        fans.push_back({i, fanName(i, n), static_cast<float>(actual), bounds.minRPM, bounds.maxRPM,
+        std::string name = hardwareFanName(i);
+        fans.push_back({i, name.empty() ? fanName(i, n) : std::move(name),
+                        static_cast<float>(actual), bounds.minRPM, bounds.maxRPM,
                         static_cast<float>(target), mode, mode == FanMode::manual});
     }
     return fans;

@@ -10,7 +10,6 @@
 namespace ventoral {
 namespace {
 
-constexpr float defaultMaximum = 6500;
 constexpr std::int64_t fullDuty = 255;
 constexpr std::int64_t manualEnable = 1;
 
@@ -34,16 +33,6 @@ std::string describe(const HwmonFanChannel& fan) {
 
 } // namespace
 
-float hwmonFanMinimum(const HwmonFanChannel& fan) {
-    auto value = fan.min ? sysfs::readInteger(*fan.min) : std::nullopt;
-    return value && *value > 0 && *value < 100000 ? static_cast<float>(*value) : 0.0f;
-}
-
-float hwmonFanMaximum(const HwmonFanChannel& fan) {
-    auto value = fan.max ? sysfs::readInteger(*fan.max) : std::nullopt;
-    return value && *value > 0 && *value < 100000 ? static_cast<float>(*value) : defaultMaximum;
-}
-
 std::optional<std::string> hwmonTargetFile(const HwmonFanChannel& fan) {
     // A fan switched through pwmN_enable is steered by its duty; a target file is then the
     // automatic controller's business (amdgpu refuses it).
@@ -55,15 +44,6 @@ std::optional<std::string> hwmonTargetFile(const HwmonFanChannel& fan) {
 
 std::optional<std::string> hwmonModeFile(const HwmonFanChannel& fan) {
     return fan.pwmEnable ? fan.pwmEnable : fan.manual;
-}
-
-int pwmDutyFor(float rpm, float minimum, float maximum) {
-    if (!std::isfinite(rpm) || !(maximum > minimum)) {
-        return static_cast<int>(fullDuty);
-    }
-    double fraction =
-        (static_cast<double>(rpm) - minimum) / (static_cast<double>(maximum) - minimum);
-    return static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * fullDuty));
 }
 
 std::optional<std::int64_t> automaticEnableValue(const std::string& chip) {
@@ -179,6 +159,7 @@ HwmonSmcTransport::enableAutomatic(const HwmonFanChannel& fan, std::optional<std
 }
 
 HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeTarget(const HwmonFanChannel& fan,
+                                                               const HwmonFanSteering& steering,
                                                                float rpm) {
     if (!std::isfinite(rpm) || rpm < 0) {
         return {0, badArgumentResult};
@@ -187,7 +168,7 @@ HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeTarget(const HwmonFanCha
         long value = std::lround(std::min(rpm, 100000.0f));
         return {returnFor(write_(*targetFile, std::to_string(value))), 0};
     }
-    int duty = pwmDutyFor(rpm, hwmonFanMinimum(fan), hwmonFanMaximum(fan));
+    int duty = steering.duty ? steering.duty->dutyFor(rpm) : static_cast<int>(fullDuty);
     return {returnFor(write_(*fan.pwm, std::to_string(duty))), 0};
 }
 

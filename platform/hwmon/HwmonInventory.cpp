@@ -133,9 +133,11 @@ HwmonInventory scanHwmon(const std::string& sysfsRoot) {
             const std::string pwm = "pwm" + std::to_string(n);
             HwmonFanChannel channel;
             channel.id = base + ":" + fan;
+            channel.devicePath = chip.devicePath;
             channel.chip = chip.name;
             channel.number = n;
             channel.input = input;
+            channel.label = attribute(chip, fan + "_label");
             channel.min = attribute(chip, fan + "_min");
             channel.max = attribute(chip, fan + "_max");
             channel.target = attribute(chip, fan + "_target");

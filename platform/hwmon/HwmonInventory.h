@@ -9,10 +9,11 @@ namespace ventoral {
 // A hwmon fan channel, identified by its device rather than by the boot-dependent hwmonN.
 struct HwmonFanChannel {
     std::string id; // device path, chip and channel: stable across boots
+    std::string devicePath;
     std::string chip;
     int number = 0;
     std::string input;
-    std::optional<std::string> min, max, target, output, manual, pwm, pwmEnable;
+    std::optional<std::string> min, max, target, output, manual, pwm, pwmEnable, label;
 };
 
 struct HwmonTemperatureChannel {

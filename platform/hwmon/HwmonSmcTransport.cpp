@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace ventoral {
 namespace {
@@ -45,9 +47,14 @@ const HwmonTemperatureChannel* findTemperature(const HwmonInventory& inventory,
 } // namespace
 
 HwmonSmcTransport::HwmonSmcTransport(std::string sysfsRoot, std::string stateFolder,
-                                     RaplMeter::MonotonicClock clock, AttributeWriter writer)
+                                     RaplMeter::MonotonicClock clock, AttributeWriter writer,
+                                     Sleeper sleep)
     : root_(std::move(sysfsRoot)), memory_(std::move(stateFolder)), clock_(std::move(clock)),
-      write_(writer ? std::move(writer) : AttributeWriter(sysfs::write)) {}
+      write_(writer ? std::move(writer) : AttributeWriter(sysfs::write)),
+      sleep_(sleep ? std::move(sleep) : Sleeper([](double seconds) {
+          std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+      })),
+      calibrations_(FanCalibrationStore::pathFor(root_)) {}
 
 bool HwmonSmcTransport::open() {
     std::lock_guard guard(mutex_);
@@ -98,8 +105,19 @@ void HwmonSmcTransport::buildUnlocked() {
     const auto count = static_cast<std::uint8_t>(fans_.size());
     keys_[SMCKey::fanCount] = {
         SMCType::ui8, 1, [count] { return std::vector<std::uint8_t>{count}; }, {}, {}};
+    calibrationStamp_ = calibrations_.stamp();
+    const auto calibrations = calibrations_.load();
+    steering_.clear();
     for (std::size_t i = 0; i < fans_.size(); ++i) {
-        addFanKeys(i, fans_[i]);
+        const auto onChip = std::count_if(
+            inventory.fans.begin(), inventory.fans.end(), [&](const HwmonFanChannel& other) {
+                return other.devicePath == fans_[i].devicePath && other.chip == fans_[i].chip;
+            });
+        HwmonFanSteering steering = hwmonFanSteering(fans_[i], calibrations);
+        steering.info.index = static_cast<std::int64_t>(i);
+        steering.info.name = hwmonFanName(fans_[i], static_cast<int>(onChip)).value_or("");
+        addFanKeys(i, fans_[i], steering);
+        steering_.push_back(std::move(steering));
     }
     addTemperatureKeys(inventory);
     addPowerKeys();
@@ -122,36 +140,48 @@ void HwmonSmcTransport::addFloatKey(const std::string& name, std::string source,
         source};
 }
 
-void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan) {
+void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan,
+                                   const HwmonFanSteering& steering) {
     const auto key = [index](FanField field) {
         return SMCKey::fan(static_cast<std::int64_t>(index), field);
     };
     addFloatKey(key(FanField::actual), fan.input, [input = fan.input] { return scaled(input, 1); });
-    addFloatKey(key(FanField::minimum), fan.input,
-                [fan] { return static_cast<double>(hwmonFanMinimum(fan)); });
-    addFloatKey(key(FanField::maximum), fan.input,
-                [fan] { return static_cast<double>(hwmonFanMaximum(fan)); });
+    // Limits nobody knows are absent, so readers fall back to the usual ones.
+    if (auto minimum = steering.info.minimum) {
+        addFloatKey(key(FanField::minimum), fan.input, [minimum] { return *minimum; });
+    }
+    if (auto maximum = steering.info.maximum) {
+        addFloatKey(key(FanField::maximum), fan.input, [maximum] { return *maximum; });
+    }
+    if (!steering.info.name.empty()) {
+        std::vector<std::uint8_t> name(steering.info.name.begin(), steering.info.name.end());
+        name.resize(std::min<std::size_t>(name.size(), sizeof(SMCKeyData_t{}.bytes)));
+        keys_[key(FanField::identification)] = {SMCType::text,
+                                                static_cast<std::uint32_t>(name.size()),
+                                                [name] { return std::optional(name); },
+                                                {},
+                                                fan.input};
+    }
 
     // A fan switched through pwmN_enable is steered by its duty; a target file is then the
     // automatic controller's business (amdgpu refuses it), so speeds go to and come from pwm.
     const auto targetFile = hwmonTargetFile(fan);
     if (targetFile || fan.pwm) {
         addFloatKey(key(FanField::target), targetFile.value_or(fan.pwm.value_or("")),
-                    [fan, targetFile]() -> std::optional<double> {
+                    [fan, targetFile, map = steering.duty]() -> std::optional<double> {
                         if (targetFile) {
                             return scaled(*targetFile, 1);
                         }
                         auto duty = sysfs::readInteger(*fan.pwm);
-                        if (!duty) {
+                        if (!duty || !map) {
                             return std::nullopt;
                         }
-                        double lo = hwmonFanMinimum(fan);
-                        double hi = hwmonFanMaximum(fan);
-                        return lo + std::clamp(static_cast<double>(*duty), 0.0, 255.0) / 255.0 *
-                                        (hi - lo);
+                        return map->speedFor(static_cast<int>(
+                            std::clamp<std::int64_t>(*duty, 0, FanDutyMap::fullDuty)));
                     });
-        keys_[key(FanField::target)].write = [this, fan](std::span<const std::uint8_t> bytes) {
-            return writeTarget(fan, littleEndianFloat(bytes));
+        keys_[key(FanField::target)].write = [this, fan,
+                                              steering](std::span<const std::uint8_t> bytes) {
+            return writeTarget(fan, steering, littleEndianFloat(bytes));
         };
     }
 
@@ -189,9 +219,10 @@ void HwmonSmcTransport::addTemperatureKeys(const HwmonInventory& inventory) {
                         [input = channel->input] { return scaled(input, 1000); });
         }
     };
-    addCelsius(SMCKey::cpuPackage,
-               findTemperature(inventory, {"coretemp", "k10temp", "zenpower", "cpu_thermal"},
-                               {"Package id 0", "Tdie", "Tctl", ""}));
+    const auto* cpu = findTemperature(inventory, {"coretemp", "k10temp", "zenpower", "cpu_thermal"},
+                                      {"Package id 0", "Tdie", "Tctl", ""});
+    addCelsius(SMCKey::cpuPackage, cpu);
+    cpuPackageInput_ = cpu ? cpu->input : std::string();
     addCelsius(SMCKey::gpu,
                findTemperature(inventory, {"amdgpu", "radeon", "nouveau"}, {"edge", ""}));
     addCelsius(SMCKey::memory, findTemperature(inventory, {"jc42", "spd5118"}, {""}));

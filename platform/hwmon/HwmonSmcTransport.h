@@ -1,7 +1,10 @@
 #pragma once
 
 #include "core/smc/SMCProtocol.h"
+#include "platform/hwmon/FanCalibrationStore.h"
+#include "platform/hwmon/FanCalibrator.h"
 #include "platform/hwmon/FanControlMemory.h"
+#include "platform/hwmon/HwmonFanLimits.h"
 #include "platform/hwmon/HwmonInventory.h"
 #include "platform/power/RaplMeter.h"
 
@@ -30,10 +33,12 @@ public:
 
     // Writes an attribute; returns 0 or the errno. Tests put a refusing writer in its place.
     using AttributeWriter = std::function<int(const std::string& path, const std::string& text)>;
+    // Waits while a calibration lets a fan settle; tests move a fake clock instead.
+    using Sleeper = std::function<void(double seconds)>;
 
     HwmonSmcTransport(std::string sysfsRoot, std::string stateFolder,
                       RaplMeter::MonotonicClock clock = monotonicSeconds,
-                      AttributeWriter writer = {});
+                      AttributeWriter writer = {}, Sleeper sleep = {});
 
     bool open() override;
     void close() override;
@@ -42,6 +47,12 @@ public:
     std::optional<std::set<std::int64_t>> fansTakenOver() override;
     std::vector<std::string> takeNotices() override;
     std::vector<std::string> unlistedFans() override;
+    std::vector<FanLimitsInfo> fanLimits() override;
+    bool fanLimitsChanged() override;
+    FanCalibrationOutcome calibrateFan(std::int64_t index,
+                                       const FanCalibrationControl& control) override;
+    // Pacing and safety limits of calibrations; tests make them short.
+    void setCalibrationTiming(const FanCalibrationTiming& timing);
 
     // The fan channels behind "F0…" to "F9…", in key order.
     std::vector<HwmonFanChannel> fanChannels() const;
@@ -60,7 +71,8 @@ private:
     };
 
     void buildUnlocked();
-    void addFanKeys(std::size_t index, const HwmonFanChannel& fan);
+    void addFanKeys(std::size_t index, const HwmonFanChannel& fan,
+                    const HwmonFanSteering& steering);
     void addTemperatureKeys(const HwmonInventory& inventory);
     void addPowerKeys();
     // A value that cannot be had right now reads as NaN, which callers treat as absent.
@@ -72,16 +84,28 @@ private:
     WriteOutcome restore(const HwmonFanChannel& fan, const FanControlMemory::Original& was);
     // `wanted` as the fan's automatic mode, read back; full duty where the driver refuses it.
     WriteOutcome enableAutomatic(const HwmonFanChannel& fan, std::optional<std::int64_t> wanted);
-    WriteOutcome writeTarget(const HwmonFanChannel& fan, float rpm);
+    WriteOutcome writeTarget(const HwmonFanChannel& fan, const HwmonFanSteering& steering,
+                             float rpm);
+    // The fan as it is now, to go back to after a calibration.
+    std::optional<FanControlMemory::Original> currentState(const HwmonFanChannel& fan) const;
+    FanCalibrationOutcome measureAndStore(const HwmonFanChannel& fan, const std::string& name,
+                                          const std::string& cpuInput,
+                                          const FanCalibrationControl& control);
 
     const std::string root_;
     FanControlMemory memory_;
     RaplMeter::MonotonicClock clock_;
     AttributeWriter write_;
+    Sleeper sleep_;
+    FanCalibrationStore calibrations_;
+    FanCalibrationTiming calibrationTiming_;
+    std::optional<std::string> calibrationStamp_;
     mutable std::mutex mutex_;
     bool open_ = false;
     bool rescanNeeded_ = true;
     std::vector<HwmonFanChannel> fans_;
+    std::vector<HwmonFanSteering> steering_;
+    std::string cpuPackageInput_;
     std::map<std::string, VirtualKey> keys_;
     std::vector<std::shared_ptr<RaplMeter>> meters_;
     std::vector<std::string> notices_;
@@ -92,11 +116,6 @@ private:
 std::optional<std::string> hwmonTargetFile(const HwmonFanChannel& fan);
 // The file that switches a fan between manual and automatic control, if it has one.
 std::optional<std::string> hwmonModeFile(const HwmonFanChannel& fan);
-// Fan range the virtual keys report: the driver's min/max files, or 0 and 6500.
-float hwmonFanMinimum(const HwmonFanChannel& fan);
-float hwmonFanMaximum(const HwmonFanChannel& fan);
-// The pwm duty for `rpm` within the fan's range, 0...255.
-int pwmDutyFor(float rpm, float minimum, float maximum);
 // The automatic `pwmN_enable` value of a driver when nothing was remembered; none means the
 // driver has no automatic mode and full duty is the safe state.
 std::optional<std::int64_t> automaticEnableValue(const std::string& chip);

@@ -4,6 +4,7 @@
 #include "platform/hwmon/HwmonInventory.h"
 #include "platform/hwmon/HwmonThermalChannelSource.h"
 #include "platform/sysfs/SysfsFiles.h"
+#include "tests/platform/hwmon/HwmonMachine.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <cerrno>
@@ -13,58 +14,24 @@
 namespace ventoral {
 namespace {
 
+using testing::Machine;
 using testing::SysfsFixture;
-
-// The service over a fixture machine, as the application would build it.
-struct Machine {
-    SysfsFixture fixture;
-    double now = 100.0;
-    std::vector<std::string> writes;     // every attribute the transport wrote, in order
-    std::map<std::string, int> refusals; // path suffix → errno
-    std::unique_ptr<SMCService> service;
-
-    explicit Machine(void (*build)(SysfsFixture&)) {
-        build(fixture);
-        open();
-    }
-
-    HwmonSmcTransport::AttributeWriter writer() {
-        return [this](const std::string& path, const std::string& text) {
-            for (const auto& [suffix, error] : refusals) {
-                if (path.size() >= suffix.size() &&
-                    path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                    return error;
-                }
-            }
-            writes.push_back(path.substr(fixture.root().size()) + "=" + text);
-            return sysfs::write(path, text);
-        };
-    }
-
-    // A fresh process: a new transport and service over the same machine and state folder.
-    void open() {
-        service = std::make_unique<SMCService>(
-            std::make_unique<HwmonSmcTransport>(
-                fixture.root(), FanControlMemory::folderFor(fixture.root()), [this] { return now; },
-                writer()),
-            std::make_shared<HwmonThermalChannelSource>(fixture.root()));
-    }
-    SMCService* operator->() { return service.get(); }
-};
 
 TEST(HwmonFans, DesktopBoardReadsInDeviceOrder) {
     Machine m(testing::nct6775Desktop);
     auto fans = m->readFans();
     ASSERT_EQ(fans.size(), 4u);
-    EXPECT_EQ(fans[0].name, "Left Fan (CPU)");
+    EXPECT_EQ(fans[0].name, "GPU Fan (amdgpu)");
     EXPECT_EQ(fans[0].currentRPM, 1100);
+    EXPECT_EQ(fans[0].minRPM, 0);
     EXPECT_EQ(fans[0].maxRPM, 3300);
     EXPECT_FLOAT_EQ(fans[0].targetRPM, 80.0f / 255 * 3300); // from the duty, not fan1_target
     EXPECT_EQ(fans[1].currentRPM, 900);
-    EXPECT_EQ(fans[1].minRPM, 0);
+    // fan1_min is the board's alarm threshold: the usual limits, with the duty floor under them.
+    EXPECT_EQ(fans[1].minRPM, 1200);
     EXPECT_EQ(fans[1].maxRPM, 6500);
-    EXPECT_FLOAT_EQ(fans[1].targetRPM, 91.0f / 255 * 6500);
-    EXPECT_EQ(fans[3].name, "Fan 4");
+    EXPECT_FLOAT_EQ(fans[1].targetRPM, 1200 + (91.0f - 77) / (255 - 77) * (6500 - 1200));
+    EXPECT_EQ(fans[3].name, "nct6775 Fan 3");
     EXPECT_EQ(fans[3].currentRPM, 1100);
     for (const auto& fan : fans) {
         EXPECT_EQ(fan.mode, FanMode::automatic);
@@ -92,7 +59,7 @@ TEST(HwmonFans, ThinkpadAndApplesmcShapes) {
     Machine thinkpad(testing::thinkpadLaptop);
     auto fans = thinkpad->readFans();
     ASSERT_EQ(fans.size(), 1u);
-    EXPECT_EQ(fans[0].name, "Main Fan");
+    EXPECT_EQ(fans[0].name, "Fan (thinkpad)");
     EXPECT_EQ(fans[0].currentRPM, 2900);
 
     Machine mac(testing::applesmcLaptop);
@@ -112,7 +79,8 @@ TEST(HwmonFans, ManualThenAutomaticRestoresTheOriginalState) {
     m->writeFanMode(1, FanMode::manual);
     m->writeFanTargetRPM(1, 3250);
     EXPECT_EQ(m.fixture.read("devices/platform/nct6775.656/hwmon/hwmon2/pwm1_enable"), "1");
-    EXPECT_EQ(m.fixture.read("devices/platform/nct6775.656/hwmon/hwmon2/pwm1"), "128");
+    // 3250 RPM on the assumed 1200-6500 RPM above the 30 % duty floor.
+    EXPECT_EQ(m.fixture.read("devices/platform/nct6775.656/hwmon/hwmon2/pwm1"), "146");
     EXPECT_EQ(m->readFans()[1].mode, FanMode::manual);
 
     m.open(); // a later process, as a one-shot reset would be
@@ -215,18 +183,6 @@ TEST(HwmonFans, FansPastTheTenthAreNamedAsNotListed) {
         EXPECT_EQ(line.rfind("it8792 fan " + std::to_string(11 + i) + " (", 0), 0u) << line;
         EXPECT_NE(line.find("it87.2608"), std::string::npos) << line;
         EXPECT_TRUE(line.ends_with("): only the first 10 fans can be addressed")) << line;
-    }
-}
-
-TEST(HwmonFans, PwmDutyAcrossTheRange) {
-    const std::tuple<float, float, float, int> cases[] = {
-        {0, 0, 6500, 0},         {6500, 0, 6500, 255},
-        {9000, 0, 6500, 255},    {-5, 0, 6500, 0},
-        {3250, 0, 6500, 128},    {1200, 1200, 6200, 0},
-        {3700, 1200, 6200, 128}, {std::numeric_limits<float>::quiet_NaN(), 0, 6500, 255},
-        {3000, 5000, 5000, 255}};
-    for (auto [rpm, lo, hi, duty] : cases) {
-        EXPECT_EQ(pwmDutyFor(rpm, lo, hi), duty) << rpm << " in " << lo << "-" << hi;
     }
 }
 
