@@ -71,8 +71,9 @@ protected:
         return machine.read(board + "pwm" + std::to_string(n) + "_enable");
     }
     int duty(int n) { return std::atoi(machine.read(board + "pwm" + std::to_string(n)).c_str()); }
-    // The probe's curve asks for 55-60 % of each fan's range; the board's fans start at 91-93.
-    bool onTheCurve(int n) { return enable(n) == "1" && duty(n) >= 140 && duty(n) <= 153; }
+    // The probe's curve asks for 55-60 % of each fan's range, which on the uncalibrated board
+    // lies above the 30 % duty floor; the board's fans start at 91-93.
+    bool onTheCurve(int n) { return enable(n) == "1" && duty(n) >= 175 && duty(n) <= 184; }
     long lines(const std::string& log) {
         std::ifstream file(prefix.path() + log);
         return std::count(std::istreambuf_iterator<char>(file), {}, '\n');
