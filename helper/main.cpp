@@ -1,4 +1,5 @@
 // VentoralHelper: the root side of Ventoral. One command per run, or the D-Bus daemon.
+#include "core/helper/HelperProtocol.h"
 #include "helper/cli/HelperCommandLine.h"
 #include "helper/daemon/HelperDaemon.h"
 #include "helper/install/HelperInstaller.h"
@@ -9,6 +10,7 @@
 #include "platform/system/LoginSession.h"
 #include "platform/system/ProcessEnvironment.h"
 
+#include <csignal>
 #include <iostream>
 #include <sdbus-c++/sdbus-c++.h>
 #include <unistd.h>
@@ -62,6 +64,19 @@ std::unique_ptr<SmcTransport> makeTransport() {
     return std::make_unique<HwmonSmcTransport>(root, FanControlMemory::folderFor(root));
 }
 
+volatile std::sig_atomic_t stopRequested = 0;
+
+// A calibration asked to stop puts its fan back before the program ends.
+std::function<bool()> catchStopRequests() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { stopRequested = 1; };
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
+    }
+    return [] { return stopRequested != 0; };
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -96,5 +111,8 @@ int main(int argc, char** argv) {
         std::cout,
         std::cerr,
     };
+    if (!arguments.empty() && arguments[0] == HelperProtocol::Command::calibrate) {
+        services.interrupted = catchStopRequests();
+    }
     return runHelperCommandLine(arguments, services);
 }

@@ -24,6 +24,8 @@ inline constexpr const char* resetAuto = "reset-auto";
 inline constexpr const char* setLowPowerMode = "set-lpm";
 // Hands back only the fans this program took over (the unit's last step after any stop).
 inline constexpr const char* handBack = "hand-back";
+// Measures the limits of one fan, or of every fan that needs it.
+inline constexpr const char* calibrate = "calibrate";
 } // namespace Command
 
 namespace ExitStatus {
@@ -48,6 +50,12 @@ inline constexpr const char* thermalHoldPrefix = "Fan ";
 inline constexpr const char* thermalHoldSuffix =
     " stays under automatic control: the CPU reached 95\u00B0C while it was held manually. "
     "Manual control returns once the CPU is below 88\u00B0C.";
+inline constexpr const char* calibrationStartedPrefix = "Calibrating fan ";
+inline constexpr const char* calibrationBusyPrefix = "A calibration is already running for fan ";
+inline constexpr const char* calibratingPrefix = "Fan ";
+inline constexpr const char* calibratingSuffix =
+    " is being calibrated: it goes back to its own control when that ends";
+inline constexpr const char* calibrationUnavailable = "Calibration is not available";
 } // namespace Reply
 
 } // namespace ventoral::HelperProtocol

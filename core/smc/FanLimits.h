@@ -29,6 +29,13 @@ struct FanLimitsInfo {
 // "measured", "given by the driver", "assumed".
 const char* limitsSourceText(FanLimitsSource source);
 
+// Why a fan that cannot be calibrated needs none: "GPU Fan (amdgpu) needs no calibration: its
+// driver gives its limits".
+std::string noCalibrationNeeded(const FanLimitsInfo& fan);
+std::string noSuchFan(std::int64_t index);
+// The same for a controller that reports every fan's limits itself.
+std::string noCalibrationNeeded(std::int64_t index);
+
 // How a calibration run reports and how it is stopped.
 struct FanCalibrationControl {
     std::function<void(double fraction, const std::string& message)> progress;

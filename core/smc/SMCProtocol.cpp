@@ -166,8 +166,7 @@ std::optional<double> decodeSMCPowerScalar(std::span<const std::uint8_t> bytes,
 namespace ventoral {
 
 FanCalibrationOutcome SmcTransport::calibrateFan(std::int64_t index, const FanCalibrationControl&) {
-    return {false, "Fan " + std::to_string(index) +
-                       " needs no calibration: this controller reports its own limits"};
+    return {false, noCalibrationNeeded(index)};
 }
 
 } // namespace ventoral

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -18,6 +19,9 @@ namespace Exit = HelperProtocol::ExitStatus;
 constexpr const char* setRPMUsage = "Usage: VentoralHelper set-rpm <index> <rpm>";
 constexpr const char* setModeUsage = "Usage: VentoralHelper set-mode <index> <mode>";
 constexpr const char* setLPMUsage = "Usage: VentoralHelper set-lpm <0|1>";
+constexpr const char* calibrateUsage = "Usage: VentoralHelper calibrate [index]";
+constexpr const char* calibrateNeedsRoot =
+    "Error: calibrate must be run as root (for example through pkexec or sudo).";
 constexpr const char* installNeedsRoot =
     "Error: install must be run by root (for example through pkexec or sudo); this copy's "
     "set-user-id bit does not allow it.";
@@ -62,6 +66,61 @@ bool refusedToUser(const char* action, HelperServices& services) {
 
 int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc,
                HelperServices& services);
+
+// Measures one fan, or every fan whose limits nobody knows, telling each step on standard
+// output; an interruption puts the fan back at once.
+int calibrate(const std::string* indexArgument, DirectSMCOperator& smc, HelperServices& services) {
+    std::optional<std::int64_t> only;
+    if (indexArgument) {
+        only = parseIndexArgument(*indexArgument);
+        if (!only) {
+            return usage(services.err, calibrateUsage);
+        }
+    }
+    if (services.effectiveUid != 0) {
+        services.err << calibrateNeedsRoot << "\n";
+        return Exit::rejected;
+    }
+    if (refusedToUser(HelperProtocol::Action::controlFans, services)) {
+        return Exit::rejected;
+    }
+    std::vector<std::int64_t> fans;
+    if (only) {
+        fans.push_back(*only);
+    } else {
+        for (const FanLimitsInfo& fan : smc.fanLimits()) {
+            if (fan.calibratable && fan.source == FanLimitsSource::assumed) {
+                fans.push_back(fan.index);
+            }
+        }
+        if (fans.empty()) {
+            services.out << "No fan needs calibration.\n";
+            return Exit::success;
+        }
+    }
+    bool allSucceeded = true;
+    for (std::int64_t index : fans) {
+        if (refusedByThermalHold(index, smc, services)) {
+            allSucceeded = false;
+            continue;
+        }
+        services.out << HelperProtocol::Reply::calibrationStartedPrefix << index << "\n";
+        FanCalibrationOutcome outcome =
+            smc.calibrateFan(index, {[&](double fraction, const std::string& message) {
+                                         services.out << "Fan " << index << " "
+                                                      << std::lround(fraction * 100)
+                                                      << "%: " << message << "\n";
+                                         services.out.flush();
+                                     },
+                                     services.interrupted});
+        (outcome.succeeded ? services.out : services.err) << outcome.message << "\n";
+        allSucceeded = allSucceeded && outcome.succeeded;
+        if (services.interrupted && services.interrupted()) {
+            break;
+        }
+    }
+    return allSucceeded ? Exit::success : Exit::operationFailed;
+}
 
 } // namespace
 
@@ -179,6 +238,9 @@ int runCommand(const std::vector<std::string>& arguments, DirectSMCOperator& smc
             services.out << "Fan " << fan << " handed back\n";
         }
         return Exit::success;
+    }
+    if (command == Cmd::calibrate) {
+        return calibrate(argument(1), smc, services);
     }
     if (command == Cmd::setLowPowerMode) {
         if (!argument(1)) {

@@ -30,6 +30,8 @@ struct HelperServices {
     std::function<bool(const char* action)> realUserMay;
     std::ostream& out;
     std::ostream& err;
+    // Whether the user asked a long run (a calibration) to stop; none: never.
+    std::function<bool()> interrupted = {};
 };
 
 // Runs one helper command line (the arguments after the program name); returns the exit status.

@@ -4,6 +4,7 @@
 #include "core/helper/HelperProtocol.h"
 #include "core/smc/SMCKeys.h"
 #include "helper/daemon/CallerCheck.h"
+#include "helper/daemon/FanCalibrations.h"
 #include "helper/daemon/FanCustody.h"
 #include "helper/daemon/HelperRequests.h"
 
@@ -29,8 +30,8 @@ constexpr const char* busDaemonName = "org.freedesktop.DBus";
 class Guardian {
 public:
     Guardian(sdbus::IConnection& connection, DirectSMCOperator& smc, ThermalHold& hold,
-             CallerCheck& callers, std::ostream& log)
-        : smc_(smc), hold_(hold), callers_(callers), log_(log),
+             CallerCheck& callers, FanCalibrations& calibrations, std::ostream& log)
+        : smc_(smc), hold_(hold), callers_(callers), calibrations_(calibrations), log_(log),
           login_(sdbus::createProxy(connection, loginName, loginPath)),
           busDaemon_(sdbus::createProxy(connection, busDaemonName, "/org/freedesktop/DBus")) {
         busDaemon_->uponSignal("NameOwnerChanged")
@@ -63,6 +64,7 @@ public:
     // Every fan this program took over goes back as it was; the fans it holds for clients
     // where the controller remembers nothing. Returns the fans handed back.
     std::vector<std::int64_t> handBackEverything(const std::string& reason) {
+        calibrations_.cancel(); // a fan being measured goes back by itself
         auto handedBack = smc_.handBackFans(custody_.releaseAll(), true);
         report(handedBack, reason);
         updateInhibitor();
@@ -109,6 +111,7 @@ private:
     DirectSMCOperator& smc_;
     ThermalHold& hold_;
     CallerCheck& callers_;
+    FanCalibrations& calibrations_;
     std::ostream& log_;
     FanCustody custody_;
     std::unique_ptr<sdbus::IProxy> login_;
@@ -145,6 +148,7 @@ private:
     Result SetLowPowerMode(const bool& enabled) override {
         return requests_.setLowPowerMode(enabled, sender());
     }
+    Result Calibrate(const int64_t& index) override { return requests_.calibrate(index, sender()); }
 
     HelperRequests& requests_;
 };
@@ -193,15 +197,37 @@ int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
                          LowPowerModeSetter setLowPowerMode, uid_t effectiveUid, ThermalHold& hold,
                          std::ostream& log) {
     CallerCheck callers(connection, log);
-    Guardian guardian(connection, smc, hold, callers, log);
+    // Told from the measuring thread; the signals go out once the interface is served.
+    std::atomic<SMCHelperDelegate*> announcer{nullptr};
+    std::mutex logLock;
+    FanCalibrations calibrations(
+        smc,
+        [&announcer](std::int64_t index, double fraction, const std::string& message) {
+            if (auto* delegate = announcer.load()) {
+                delegate->emitCalibrationProgress(index, fraction, message);
+            }
+        },
+        [&](std::int64_t index, bool succeeded, const std::string& message) {
+            {
+                std::lock_guard guard(logLock);
+                log << "VentoralHelper: calibration of fan " << index << " "
+                    << (succeeded ? "done: " : "failed: ") << message << "\n";
+                log.flush();
+            }
+            if (auto* delegate = announcer.load()) {
+                delegate->emitCalibrationFinished(index, succeeded, message);
+            }
+        });
+    Guardian guardian(connection, smc, hold, callers, calibrations, log);
     HelperRequests requests(
         smc, std::move(setLowPowerMode), effectiveUid, guardian.custody(),
         [&guardian] { guardian.updateInhibitor(); }, hold,
         [&callers](const std::string& sender, const char* action) {
             return callers.allowed(sender, action);
         },
-        log);
+        log, &calibrations);
     SMCHelperDelegate delegate(connection, requests);
+    announcer = &delegate;
     std::exception_ptr failure;
     {
         BackstopWatch watch(smc, guardian);
@@ -211,6 +237,8 @@ int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
             failure = std::current_exception();
         }
     }
+    calibrations.cancelAndWait(); // its end is still told
+    announcer = nullptr;
     // Stopped, or the bus went away: no fan stays manual behind us.
     guardian.handBackEverything("the daemon stopped");
     if (failure) {

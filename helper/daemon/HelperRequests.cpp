@@ -15,10 +15,11 @@ namespace Reply = HelperProtocol::Reply;
 HelperRequests::HelperRequests(DirectSMCOperator& smc, LowPowerModeSetter setLowPowerMode,
                                uid_t effectiveUid, FanCustody& custody,
                                std::function<void()> custodyChanged, ThermalHold& hold,
-                               CallerAuthorizer authorize, std::ostream& log)
+                               CallerAuthorizer authorize, std::ostream& log,
+                               FanCalibrations* calibrations)
     : smc_(smc), setLowPowerMode_(std::move(setLowPowerMode)), euid_(effectiveUid),
       custody_(custody), custodyChanged_(std::move(custodyChanged)), hold_(hold),
-      authorize_(std::move(authorize)), log_(log) {}
+      authorize_(std::move(authorize)), log_(log), calibrations_(calibrations) {}
 
 HelperRequests::Result HelperRequests::ping() const {
     return {true, Reply::pingPrefix + std::to_string(euid_) + ")"};
@@ -32,6 +33,13 @@ std::optional<std::string> HelperRequests::thermalRefusal(std::int64_t index,
              << ": the CPU has not cooled below " << ThermalHold::releaseCelsius << " C yet\n";
     }
     return refusal;
+}
+
+std::optional<std::string> HelperRequests::calibrationRefusal(std::int64_t index) const {
+    if (calibrations_ && calibrations_->running() == index) {
+        return Reply::calibratingPrefix + std::to_string(index) + Reply::calibratingSuffix;
+    }
+    return std::nullopt;
 }
 
 void HelperRequests::noteCustody(std::int64_t index, bool succeeded, const std::string& sender) {
@@ -51,6 +59,9 @@ HelperRequests::Result HelperRequests::setFanRPM(std::int64_t index, double rpm,
     }
     const bool valid = isFanIndex(index) && std::isfinite(speed);
     if (valid) {
+        if (auto refusal = calibrationRefusal(index)) {
+            return {false, *refusal};
+        }
         if (auto refusal = thermalRefusal(index, sender)) {
             return {false, *refusal};
         }
@@ -79,6 +90,11 @@ HelperRequests::Result HelperRequests::setFanMode(std::int64_t index, std::int64
     if (manual && !authorize_(sender, HelperProtocol::Action::controlFans)) {
         return {false, Reply::notAuthorizedForFans};
     }
+    if (isFanIndex(index)) {
+        if (auto refusal = calibrationRefusal(index)) {
+            return {false, *refusal};
+        }
+    }
     if (manual && isFanIndex(index)) {
         if (auto refusal = thermalRefusal(index, sender)) {
             return {false, *refusal};
@@ -102,6 +118,9 @@ HelperRequests::Result HelperRequests::setFanMode(std::int64_t index, std::int64
 }
 
 HelperRequests::Result HelperRequests::resetAllFansToAuto() {
+    if (calibrations_) {
+        calibrations_->cancel(); // the measured fan goes back as it was
+    }
     if (smc_.resetAllFansToAuto()) {
         custody_.noteAllAutomatic();
         custodyChanged_();
@@ -119,6 +138,25 @@ HelperRequests::Result HelperRequests::setLowPowerMode(bool enabled, const std::
         return {true, {}};
     }
     return {false, Reply::lowPowerModeFailed};
+}
+
+HelperRequests::Result HelperRequests::calibrate(std::int64_t index, const std::string& sender) {
+    if (!authorize_(sender, HelperProtocol::Action::controlFans)) {
+        return {false, Reply::notAuthorizedForFans};
+    }
+    if (!calibrations_) {
+        return {false, Reply::calibrationUnavailable};
+    }
+    if (isFanIndex(index)) {
+        if (auto refusal = thermalRefusal(index, sender)) {
+            return {false, *refusal};
+        }
+    }
+    if (auto refusal = calibrations_->start(index)) {
+        return {false, *refusal};
+    }
+    log_ << "VentoralHelper: calibrating fan " << index << " for " << sender << "\n";
+    return {true, Reply::calibrationStartedPrefix + std::to_string(index)};
 }
 
 } // namespace ventoral

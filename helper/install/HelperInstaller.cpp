@@ -48,6 +48,9 @@ RuntimeDirectory=)" +
            InstalledPath::runtimeFolderName + R"(
 RuntimeDirectoryMode=0700
 RuntimeDirectoryPreserve=yes
+StateDirectory=)" +
+           InstalledPath::stateFolderName + R"(
+StateDirectoryMode=0755
 ProtectSystem=strict
 ReadWritePaths=/sys )" +
            InstalledPath::runtimeFolder + R"(

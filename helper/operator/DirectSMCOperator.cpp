@@ -203,4 +203,22 @@ std::vector<std::string> DirectSMCOperator::takeNotices() {
     return transport_->takeNotices();
 }
 
+std::vector<FanLimitsInfo> DirectSMCOperator::fanLimits() {
+    std::lock_guard guard(lock_);
+    return openUnlocked() ? transport_->fanLimits() : std::vector<FanLimitsInfo>{};
+}
+
+FanCalibrationOutcome DirectSMCOperator::calibrateFan(std::int64_t index,
+                                                      const FanCalibrationControl& control) {
+    {
+        std::lock_guard guard(lock_);
+        if (!openUnlocked()) {
+            return {false, "The fan controller cannot be opened"};
+        }
+    }
+    // Not under `lock`: the controller serialises its own exchanges, so the backstop's
+    // readings and other fans' writes go on while this one is measured.
+    return transport_->calibrateFan(index, control);
+}
+
 } // namespace ventoral

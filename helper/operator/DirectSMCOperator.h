@@ -45,6 +45,10 @@ public:
     // Whether the fan reports manual control now.
     bool isFanManual(std::int64_t index);
     std::vector<std::string> takeNotices();
+    // Each fan's hardware name and limits, where the controller knows more than its keys.
+    std::vector<FanLimitsInfo> fanLimits();
+    // Measures a fan's limits and keeps them (minutes); other calls go on meanwhile.
+    FanCalibrationOutcome calibrateFan(std::int64_t index, const FanCalibrationControl& control);
 
 private:
     bool openUnlocked();

@@ -62,7 +62,7 @@ FanCalibrationOutcome HwmonSmcTransport::calibrateFan(std::int64_t index,
             buildUnlocked();
         }
         if (index < 0 || static_cast<std::size_t>(index) >= fans_.size()) {
-            return {false, "There is no fan " + std::to_string(index)};
+            return {false, noSuchFan(index)};
         }
         fan = fans_[static_cast<std::size_t>(index)];
         steering = steering_[static_cast<std::size_t>(index)];
@@ -71,10 +71,7 @@ FanCalibrationOutcome HwmonSmcTransport::calibrateFan(std::int64_t index,
     const std::string name =
         steering.info.name.empty() ? "Fan " + std::to_string(index) : steering.info.name;
     if (!steering.info.calibratable) {
-        return {false, name + " needs no calibration: " +
-                           (steering.info.source == FanLimitsSource::driver
-                                ? "its driver gives its limits"
-                                : "it is not steered by a duty")};
+        return {false, noCalibrationNeeded(steering.info)};
     }
     return measureAndStore(fan, name, cpuInput, control);
 }

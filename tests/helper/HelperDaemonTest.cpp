@@ -156,3 +156,49 @@ TEST_F(HelperDaemon, OnlyOneDaemonHoldsTheName) {
 
 } // namespace
 } // namespace ventoral
+
+namespace ventoral {
+namespace {
+
+TEST_F(HelperDaemon, ACalibrationIsToldBySignalsAndAResetStopsIt) {
+    std::mutex mutex;
+    std::vector<std::string> heard;
+    auto listening = sdbus::createSystemBusConnection();
+    SMCHelperClient listener(
+        *listening,
+        [&](std::int64_t index, double fraction, const std::string& message) {
+            std::lock_guard guard(mutex);
+            heard.push_back("progress " + std::to_string(index) + " " +
+                            std::to_string(std::lround(fraction * 100)) + " " + message);
+        },
+        [&](std::int64_t index, bool success, const std::string& message) {
+            std::lock_guard guard(mutex);
+            heard.push_back("finished " + std::to_string(index) + " " +
+                            (success ? "true" : "false") + " " + message);
+        });
+    listening->enterEventLoopAsync();
+    auto last = [&] {
+        std::lock_guard guard(mutex);
+        return heard.empty() ? std::string() : heard.back();
+    };
+
+    EXPECT_EQ(client->Calibrate(0),
+              (Reply{false, "GPU Fan (amdgpu) needs no calibration: its driver gives its limits"}));
+    EXPECT_EQ(client->Calibrate(2), (Reply{true, "Calibrating fan 2"}));
+    ASSERT_TRUE(waitUntil([&] { return last() == "progress 2 0 full duty"; }, 5)) << last();
+    EXPECT_EQ(machine.read(board + "pwm2_enable"), "1");
+    EXPECT_EQ(client->SetFanRPM(2, 3000),
+              (Reply{false,
+                     "Fan 2 is being calibrated: it goes back to its own control when that ends"}));
+
+    EXPECT_EQ(client->ResetAllFansToAuto(), (Reply{true, ""}));
+    ASSERT_TRUE(waitUntil([&] { return last().rfind("finished", 0) == 0; }, 5)) << last();
+    EXPECT_EQ(last(), "finished 2 false nct6775 Fan 2: calibration stopped: it was stopped "
+                      "before it finished.");
+    EXPECT_EQ(machine.read(board + "pwm2_enable"), "5");
+    EXPECT_EQ(machine.read(board + "pwm2"), "92");
+    listening->leaveEventLoop();
+}
+
+} // namespace
+} // namespace ventoral

@@ -85,6 +85,8 @@ TEST(HelperInstaller, UnitRunsTheDaemonCopyAndPolicyGuardsTheName) {
               std::string::npos);
     EXPECT_NE(unit.find("\nWantedBy=multi-user.target\n"), std::string::npos);
     EXPECT_NE(unit.find("\nBusName=com.tesvane.smchelper\n"), std::string::npos);
+    // The measured fan limits outlive boots, and the application reads them as its user.
+    EXPECT_NE(unit.find("\nStateDirectory=ventoral\nStateDirectoryMode=0755\n"), std::string::npos);
     const std::string policy = dbusPolicyText();
     EXPECT_NE(policy.find("<policy user=\"root\">\n    <allow own=\"com.tesvane.smchelper\"/>"),
               std::string::npos);

@@ -237,3 +237,38 @@ TEST(HwmonFanCalibration, AFanItHeldStaysHeldAndFansThatNeedNoneAreRefused) {
 
 } // namespace
 } // namespace ventoral
+
+namespace ventoral {
+namespace {
+
+TEST(FanCalibrationDocument, ADamagedEntryCostsOnlyItsOwnFan) {
+    const FanCalibration good{"/devices/platform/nct6775.656",      "nct6775", 1, 48, 64, 410, 1850,
+                              {{64, 410}, {128, 1100}, {255, 1850}}};
+    const FanCalibration neverStops{
+        "/devices/platform/nct6775.656", "nct6775", 3, std::nullopt, 70, 600, 1500,
+        {{70, 600}, {255, 1500}}};
+    EXPECT_EQ(decodeFanCalibrations(encodeFanCalibrations({good, neverStops})),
+              (std::vector<FanCalibration>{good, neverStops}));
+
+    const std::string damaged[] = {
+        R"({"device":"/d","chip":"c","channel":2,"stopDuty":null,"startDuty":300,)"
+        R"("minimumRPM":1,"maximumRPM":2,"points":[]})",
+        R"({"device":"/d","chip":"c","channel":2,"stopDuty":null,"startDuty":30,)"
+        R"("minimumRPM":900,"maximumRPM":200,"points":[]})",
+        R"({"device":"/d","chip":"c","channel":2,"stopDuty":null,"startDuty":30,)"
+        R"("minimumRPM":100,"maximumRPM":200,"points":[[30]]})",
+        R"({"device":"/d","chip":"c"})",
+        R"("a fan")",
+    };
+    for (const std::string& entry : damaged) {
+        const std::string document = encodeFanCalibrations({good});
+        const std::string withDamage = document.substr(0, document.rfind(']')) + "," + entry + "]}";
+        EXPECT_EQ(decodeFanCalibrations(withDamage), (std::vector<FanCalibration>{good})) << entry;
+    }
+    for (const char* notADocument : {"", "[]", R"({"fans":{}})", "{\"fans\":[", "null"}) {
+        EXPECT_THROW(decodeFanCalibrations(notADocument), DecodingError) << notADocument;
+    }
+}
+
+} // namespace
+} // namespace ventoral

@@ -76,9 +76,9 @@ struct Machine {
         };
     }
 
-    // A fresh process: a new transport and service over the same machine and state folder.
-    void open() {
-        auto owned = std::make_unique<HwmonSmcTransport>(
+    // A transport over the machine whose waits move its clock.
+    std::unique_ptr<HwmonSmcTransport> makeTransport() {
+        return std::make_unique<HwmonSmcTransport>(
             fixture.root(), FanControlMemory::folderFor(fixture.root()), [this] { return now; },
             writer(),
             [this](double seconds) {
@@ -88,6 +88,11 @@ struct Machine {
                     onEachWait();
                 }
             });
+    }
+
+    // A fresh process: a new transport and service over the same machine and state folder.
+    void open() {
+        auto owned = makeTransport();
         transport = owned.get();
         service = std::make_unique<SMCService>(
             std::move(owned), std::make_shared<HwmonThermalChannelSource>(fixture.root()));
