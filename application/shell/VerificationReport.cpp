@@ -49,6 +49,17 @@ std::string formatted(const std::optional<double>& value, const char* format) {
     return cformat(format, *value);
 }
 
+// "Limits: [nct6775 Fan 2] 1200 - 6500 RPM, assumed; not calibrated (VentoralHelper calibrate 2)"
+std::string limitsLine(const FanInfo& fan, const FanLimitsInfo& limits) {
+    std::string line = "Limits: [" + fan.name + "] " + truncated(fan.minRPM) + " - " +
+                       truncated(fan.maxRPM) + " RPM, " + limitsSourceText(limits.source);
+    if (limits.source == FanLimitsSource::assumed && limits.calibratable) {
+        line += std::string("; not calibrated (VentoralHelper ") +
+                HelperProtocol::Command::calibrate + " " + std::to_string(fan.id) + ")";
+    }
+    return line;
+}
+
 } // namespace
 
 std::string_view daemonStatusText(DaemonStatus status) {
@@ -79,6 +90,13 @@ void writeVerificationReport(std::ostream& out, VerificationSources& s) {
     }
     for (const std::string& why : s.contestedFans.read()) {
         out << "  \u2022 Not written: " << why << "\n";
+    }
+    for (const FanLimitsInfo& limits : s.smc.fanLimits()) {
+        for (const FanInfo& fan : hardware.fans) {
+            if (fan.id == limits.index) {
+                out << "  \u2022 " << limitsLine(fan, limits) << "\n";
+            }
+        }
     }
     out << "Thermal Sensors Detected: " << hardware.sensors.size() << "\n";
     out << "  \u2022 CPU Average: " << cformat("%.1f", hardware.cpuTemperature()) << "\u00B0C\n";

@@ -127,6 +127,23 @@ TEST_F(ControllerProgram, ReportOnTheEmulatedLaptopAndAFixtureLaptop) {
     EXPECT_NE(laptop.out.find("Condition: Normal | Cycles: 87"), std::string::npos);
 }
 
+TEST_F(ControllerProgram, ADesktopsFansByTheirHardwareNamesAndWhereTheirLimitsComeFrom) {
+    nct6775Desktop(machine);
+    auto desktop = run({"--verify"});
+    EXPECT_EQ(desktop.exitStatus, 0);
+    EXPECT_NE(desktop.out.find("  • [GPU Fan (amdgpu)] Current: 1100.0 RPM | Bounds: [0 - 3300] "
+                               "RPM | Mode: System Auto\n"
+                               "  • [nct6775 Fan 1] Current: 900.0 RPM | Bounds: [1200 - 6500] "
+                               "RPM | Mode: System Auto\n"),
+              std::string::npos)
+        << desktop.out;
+    EXPECT_NE(desktop.out.find("  • Limits: [GPU Fan (amdgpu)] 0 - 3300 RPM, given by the driver\n"
+                               "  • Limits: [nct6775 Fan 1] 1200 - 6500 RPM, assumed; not "
+                               "calibrated (VentoralHelper calibrate 1)\n"),
+              std::string::npos)
+        << desktop.out;
+}
+
 TEST_F(ControllerProgram, ModesAreMatchedExactlyAndHelpIsOffered) {
     fanlessMachine(machine);
     auto both = run({"--install-helper", "--verify"}); // the report wins
