@@ -114,6 +114,10 @@ class FanViewModel : public QObject {
     Q_PROPERTY(bool isPopoverShowingBatteryDetails READ isPopoverShowingBatteryDetails NOTIFY
                    isPopoverShowingBatteryDetailsChanged)
     Q_PROPERTY(bool isDashboardVisible READ isDashboardVisible NOTIFY isDashboardVisibleChanged)
+    Q_PROPERTY(
+        std::vector<ventoral::FanLimitsInfo> fanLimits READ fanLimits NOTIFY fanLimitsChanged)
+    Q_PROPERTY(
+        ventoral::FanCalibrationStatus calibration READ calibration NOTIFY calibrationChanged)
 
 public:
     FanViewModel(FanViewModelCollaborators collaborators, bool autoStartTelemetry,
@@ -163,6 +167,8 @@ public:
         return isPopoverShowingBatteryDetails_.value;
     }
     const bool& isDashboardVisible() const { return isDashboardVisible_.value; }
+    const std::vector<ventoral::FanLimitsInfo>& fanLimits() const { return fanLimits_.value; }
+    const ventoral::FanCalibrationStatus& calibration() const { return calibration_.value; }
     double scheduledInterval() const { return scheduledInterval_; }
     bool isTelemetryActive() const { return isTelemetryActive_; }
     const std::optional<TelemetrySnapshot>& latestSnapshot() const { return latestSnapshot_; }
@@ -184,6 +190,9 @@ public:
 
     // The write pipeline.
     void handleWriteError(const SMCError& error);
+
+    // Measures a fan's limits through the privileged route; `calibration` follows it.
+    void calibrateFan(std::int64_t index);
 
     // Authorization, Low Power Mode, the simulation switch and termination.
     void requestAuthorization();
@@ -272,6 +281,8 @@ signals:
     void isPopoverVisibleChanged();
     void isPopoverShowingBatteryDetailsChanged();
     void isDashboardVisibleChanged();
+    void fanLimitsChanged();
+    void calibrationChanged();
 
 private:
     // A published field: its value and the signal that announces a change of it.
@@ -351,6 +362,8 @@ private:
     Published<bool> isPopoverShowingBatteryDetails_{
         false, &FanViewModel::isPopoverShowingBatteryDetailsChanged};
     Published<bool> isDashboardVisible_{false, &FanViewModel::isDashboardVisibleChanged};
+    Published<std::vector<FanLimitsInfo>> fanLimits_{{}, &FanViewModel::fanLimitsChanged};
+    Published<FanCalibrationStatus> calibration_{{}, &FanViewModel::calibrationChanged};
     QTimer* timer_ = nullptr;
     double scheduledInterval_ = 0;
     bool isTelemetryActive_ = false;

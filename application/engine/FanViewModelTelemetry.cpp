@@ -17,6 +17,7 @@ constexpr std::size_t historyLength = 60;
 void FanViewModel::checkHardware() {
     const int n = collaborators_.smc.readFanCount();
     publish(hardwareFanCount_, n);
+    publish(fanLimits_, collaborators_.smc.fanLimits());
     if (n > 0) {
         publish(isSimulatedMode_, false);
         publishPrivilegeStatus();

@@ -5,6 +5,9 @@
 namespace ventoral {
 
 void FanViewModel::writeFan(const FanInfo& f, float desired, FanMode mode, bool userInitiated) {
+    if (calibration_.value.running && calibration_.value.index == f.id) {
+        return; // the measurement has the fan until it ends
+    }
     if (!isAuthorized_.value && sudoFallbackConfirmedUnavailable_) {
         if (userInitiated && mode == FanMode::manual) {
             publish(lastErrorMessage_, std::string(EngineText::authorizationRequired));

@@ -225,6 +225,7 @@ void PrivilegedSMCWriter::setFanMode(std::int64_t index, FanMode mode, WriteComp
 }
 
 void PrivilegedSMCWriter::restoreAllFansToAuto(WriteCompletion completion) {
+    cancelCalibration(); // its fan goes back with the rest
     if (isRunningAsRoot()) {
         writeAsRoot([](SMCService& smc) { return smc.resetAllFansToAutomatic(); }, completion);
         return;
@@ -234,6 +235,7 @@ void PrivilegedSMCWriter::restoreAllFansToAuto(WriteCompletion completion) {
 }
 
 void PrivilegedSMCWriter::restoreAllFansToAutoSynchronously(double timeoutSeconds) {
+    cancelCalibration();
     if (isRunningAsRoot()) {
         restoreAllFansToAuto(nullptr);
         return;

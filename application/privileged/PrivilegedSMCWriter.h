@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -30,6 +31,12 @@ inline constexpr const char* resetFailed = "Reset failed";
 inline constexpr const char* helperNotFound =
     "VentoralHelper binary not found. Please click 'Authorize Fan Control'.";
 inline constexpr const char* helperNotLocated = "VentoralHelper executable could not be located.";
+inline constexpr const char* calibrationBusy = "A fan is being calibrated already";
+inline constexpr const char* calibrationStarting = "Starting";
+inline constexpr const char* calibrationByHelper =
+    "Measuring (this takes a minute or two; progress shows when the helper daemon is installed)";
+inline constexpr const char* daemonWentAway =
+    "The helper daemon stopped before the calibration ended";
 inline constexpr const char* lowPowerModeFailed =
     "Low Power Mode could not be switched: no power profile daemon or platform profile accepted "
     "it";
@@ -77,6 +84,10 @@ public:
     void restoreAllFansToAutoSynchronously(double timeoutSeconds) override;
     void authorize(WriteCompletion completion) override;
     void setLowPowerMode(bool enabled, WriteCompletion completion) override;
+    void calibrateFan(std::int64_t index, CalibrationProgress progress,
+                      CalibrationCompletion completion) override;
+    // Asks a running calibration to stop; the fan goes back as it was.
+    void cancelCalibration();
 
     bool xpcUnavailableForSession() const { return daemonRoute_.isUnavailableForSession(); }
     // Waits for the queued work (tests, and the end of a command-line run).
@@ -105,7 +116,16 @@ private:
     void runElevatedLowPowerModeFallback(const std::string& argVal, WriteCompletion completion);
     void setLowPowerModeAsUser(bool enabled, WriteCompletion completion);
 
+    struct CalibrationJob;
+    // The routes of a calibration, each run on the job's own thread.
+    FanCalibrationOutcome calibrateAsRoot(std::int64_t index, CalibrationJob& job);
+    std::optional<FanCalibrationOutcome> calibrateThroughDaemon(std::int64_t index,
+                                                                CalibrationJob& job);
+    FanCalibrationOutcome calibrateWithHelperProcess(std::int64_t index, CalibrationJob& job);
+
     PrivilegedWriterPlatform platform_;
+    std::mutex calibrationLock_;
+    std::shared_ptr<CalibrationJob> calibration_;
     HelperLocator locator_;
     mutable HelperUnitStatus unitStatus_;
     HelperDaemonRoute daemonRoute_;

@@ -42,6 +42,16 @@ struct FanCalibrationControl {
     std::function<bool()> cancelled;
 };
 
+// A calibration as the views show it: which fan, how far, and how it ended.
+struct FanCalibrationStatus {
+    std::int64_t index = -1; // none yet
+    bool running = false;
+    double fraction = 0;
+    std::string message;
+    bool succeeded = false; // once it is no longer running
+    friend bool operator==(const FanCalibrationStatus&, const FanCalibrationStatus&) = default;
+};
+
 struct FanCalibrationOutcome {
     bool succeeded = false;
     std::string message;

@@ -57,6 +57,15 @@ public:
         ++lowPowerCalls;
         finish(std::move(done));
     }
+    // A calibration stays running until the test reports on it.
+    CalibrationProgress calibrationProgress;
+    CalibrationCompletion calibrationDone;
+    void calibrateFan(std::int64_t index, CalibrationProgress progress,
+                      CalibrationCompletion done) override {
+        calls.push_back("calibrate " + std::to_string(index));
+        calibrationProgress = std::move(progress);
+        calibrationDone = std::move(done);
+    }
 };
 
 // A curve from 30 % at 40 °C to 70 % at 90 °C on the CPU average.

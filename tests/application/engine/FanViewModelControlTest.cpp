@@ -239,3 +239,51 @@ TEST(EnginePresets, AStoredDocumentThatCannotBeUsedIsTold) {
 
 } // namespace
 } // namespace ventoral
+
+namespace ventoral {
+namespace {
+
+using namespace testing;
+
+TEST(FanCalibration, FollowedToItsEndWithItsFanLeftToIt) {
+    Rig rig;
+    rig.engine->selectPreset(Selection::builtin(BuiltinPresetType::max));
+    rig.writer.calls.clear();
+
+    rig.engine->calibrateFan(0);
+    rig.engine->calibrateFan(1); // one at a time
+    EXPECT_EQ(rig.writer.calls, std::vector<std::string>{"calibrate 0"});
+    EXPECT_EQ(rig.engine->calibration(), (FanCalibrationStatus{0, true, 0, ""}));
+
+    rig.writer.calibrationProgress(0.5, "duty 128: 900 RPM");
+    EXPECT_EQ(rig.engine->calibration(), (FanCalibrationStatus{0, true, 0.5, "duty 128: 900 RPM"}));
+
+    // The preset goes on for the other fan only.
+    rig.writer.calls.clear();
+    rig.engine->setManualRPM(0, 2500);
+    rig.engine->setManualRPM(1, 2500);
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 0);
+    EXPECT_GE(writes(rig.writer, "rpm 1"), 1);
+
+    rig.writer.calibrationDone({true, "Fan 0: 400 to 1800 RPM"});
+    EXPECT_EQ(rig.engine->calibration(),
+              (FanCalibrationStatus{0, false, 1, "Fan 0: 400 to 1800 RPM", true}));
+    EXPECT_EQ(writes(rig.writer, "rpm 0"), 1); // the fan is the preset's again
+    EXPECT_FALSE(rig.engine->lastErrorMessage());
+
+    rig.engine->calibrateFan(1);
+    rig.writer.calibrationDone({false, "Fan 1: calibration stopped: the CPU reached 86 °C."});
+    EXPECT_EQ(rig.engine->calibration().succeeded, false);
+    EXPECT_EQ(rig.engine->lastErrorMessage(),
+              std::optional<std::string>("Fan 1: calibration stopped: the CPU reached 86 °C."));
+}
+
+TEST(FanCalibration, NothingToMeasureWithoutFans) {
+    Rig rig(0);
+    rig.engine->calibrateFan(0);
+    EXPECT_TRUE(rig.writer.calls.empty());
+    EXPECT_EQ(rig.engine->calibration(), FanCalibrationStatus{});
+}
+
+} // namespace
+} // namespace ventoral

@@ -91,3 +91,57 @@ TEST_F(DaemonRoute, LowPowerModeThroughTheProfileDaemonNeedsNoElevation) {
 
 } // namespace
 } // namespace ventoral
+
+namespace ventoral {
+namespace {
+
+using namespace testing;
+
+// A calibration's reports as the writer gives them, on the test's main thread.
+struct CalibrationReports {
+    std::vector<std::string> progress;
+    std::optional<FanCalibrationOutcome> outcome;
+    std::thread::id thread;
+    CalibrationProgress onProgress() {
+        return [this](double fraction, const std::string& message) {
+            thread = std::this_thread::get_id();
+            progress.push_back(std::to_string(std::lround(fraction * 100)) + " " + message);
+        };
+    }
+    CalibrationCompletion onEnd() {
+        return [this](const FanCalibrationOutcome& o) { outcome = o; };
+    }
+};
+
+TEST_F(DaemonRoute, ACalibrationOverTheBusReportsAsItGoesAndEndsWithTheReset) {
+    rig.installed(false, "enabled");
+    CalibrationReports driverKnows;
+    rig.writer()->calibrateFan(0, driverKnows.onProgress(), driverKnows.onEnd());
+    ASSERT_TRUE(rig.main.pumpUntil([&] { return driverKnows.outcome.has_value(); }));
+    EXPECT_EQ(*driverKnows.outcome,
+              (FanCalibrationOutcome{
+                  false, "GPU Fan (amdgpu) needs no calibration: its driver gives its limits"}));
+
+    CalibrationReports board2, second;
+    rig.writer()->calibrateFan(2, board2.onProgress(), board2.onEnd());
+    ASSERT_TRUE(rig.main.pumpUntil([&] { return board2.progress.size() >= 2; }));
+    EXPECT_EQ(board2.progress[0], "0 Starting");
+    EXPECT_EQ(board2.progress[1], "0 full duty");
+    EXPECT_EQ(board2.thread, std::this_thread::get_id());
+    rig.writer()->calibrateFan(1, second.onProgress(), second.onEnd());
+    ASSERT_TRUE(rig.main.pumpUntil([&] { return second.outcome.has_value(); }));
+    EXPECT_EQ(second.outcome->message, "A fan is being calibrated already");
+
+    Outcome reset;
+    rig.writer()->restoreAllFansToAuto(reset.completion());
+    ASSERT_TRUE(rig.main.pumpUntil([&] { return board2.outcome.has_value(); }));
+    EXPECT_EQ(*board2.outcome,
+              (FanCalibrationOutcome{false, "nct6775 Fan 2: calibration stopped: it was stopped "
+                                            "before it finished."}));
+    EXPECT_EQ(rig.machine.read(board + "pwm2_enable"), "5");
+    EXPECT_EQ(rig.machine.read(board + "pwm2"), "92");
+    EXPECT_EQ(rig.log(), ""); // no helper process ran
+}
+
+} // namespace
+} // namespace ventoral

@@ -173,6 +173,59 @@ TEST(PrivilegedSMCWriter, HelperCommands) {
               "VentoralHelper binary not found. Please click 'Authorize Fan Control'.");
 }
 
+TEST(PrivilegedSMCWriter, CalibrationByTheHelperAndAsRoot) {
+    struct Case {
+        const char* name;
+        std::string then;
+        bool needsPassword;
+        FanCalibrationOutcome outcome;
+    };
+    const Case cases[] = {
+        {"measured",
+         "echo 'Calibrating fan 2'; echo 'Fan 2 50%: duty 128: 900 RPM'; "
+         "echo 'nct6775 Fan 2: 410 to 1850 RPM, from duty 72.'\n",
+         false,
+         {true, "nct6775 Fan 2: 410 to 1850 RPM, from duty 72."}},
+        {"stopped",
+         "echo 'nct6775 Fan 2: calibration stopped: the CPU reached 86 C.' >&2; exit 2\n",
+         false,
+         {false, "nct6775 Fan 2: calibration stopped: the CPU reached 86 C."}},
+        {"silent failure", "exit 5\n", false, {false, "Helper exit code: 5"}},
+        {"sudo wants a password",
+         "exit 0\n",
+         true,
+         {false, "Root privileges required to modify SMC fan registers"}},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.helper(rig.buildHelper(), 0755, c.then);
+        if (c.needsPassword) {
+            std::ofstream(rig.prefix() + "/sudo-needs-password");
+        }
+        std::vector<std::string> progress;
+        std::optional<FanCalibrationOutcome> outcome;
+        rig.writer()->calibrateFan(
+            2, [&](double, const std::string& message) { progress.push_back(message); },
+            [&](const FanCalibrationOutcome& o) { outcome = o; });
+        ASSERT_TRUE(rig.main.pumpUntil([&] { return outcome.has_value(); })) << c.name;
+        EXPECT_EQ(*outcome, c.outcome) << c.name;
+        ASSERT_EQ(progress.size(), 2u) << c.name;
+        EXPECT_EQ(progress[1], PrivilegedWriterText::calibrationByHelper) << c.name;
+        if (!c.needsPassword) {
+            EXPECT_EQ(rig.log(), "calibrate 2\n") << c.name;
+        }
+    }
+
+    // As root the controller itself is asked; this one reports every fan's limits.
+    Rig root(0);
+    std::optional<FanCalibrationOutcome> outcome;
+    root.writer()->calibrateFan(1, {}, [&](const FanCalibrationOutcome& o) { outcome = o; });
+    ASSERT_TRUE(root.main.pumpUntil([&] { return outcome.has_value(); }));
+    EXPECT_EQ(outcome->message,
+              "Fan 1 needs no calibration: this controller reports its own limits");
+    EXPECT_EQ(root.log(), "");
+}
+
 TEST(PrivilegedSMCWriter, SynchronousReset) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "a set-user-id fake needs root";
