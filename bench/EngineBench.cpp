@@ -21,6 +21,9 @@ public:
     void restoreAllFansToAutoSynchronously(double) override {}
     void authorize(WriteCompletion done) override { done(std::nullopt); }
     void setLowPowerMode(bool, WriteCompletion done) override { done(std::nullopt); }
+    void calibrateFan(std::int64_t, CalibrationProgress, CalibrationCompletion done) override {
+        done({});
+    }
 };
 
 struct Machine {
