@@ -1,6 +1,7 @@
 // The power service's reads over fixture machines.
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/power/SharedPowerBatteryService.h"
+#include "platform/power/WatchedLowPowerMode.h"
 #include "platform/process/ProcfsProcessTable.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SysfsFixture.h"
@@ -28,7 +29,8 @@ struct LaptopService {
         ::setenv("VENTORAL_PROC_ROOT", proc.path().c_str(), 1);
         smc = std::make_unique<SMCService>(std::make_unique<HwmonSmcTransport>(
             sys.root(), FanControlMemory::folderFor(sys.root())));
-        auto platform = linuxPowerBatteryPlatform(*smc);
+        auto platform = linuxPowerBatteryPlatform(
+            *smc, std::make_shared<WatchedLowPowerMode>(sys.root(), BusOpener{}));
         platform.isLowPowerModeEnabled = [] { return false; };
         service = PowerBatteryService::make(std::move(platform));
         ::unsetenv("VENTORAL_SYSFS_ROOT");

@@ -55,6 +55,14 @@ struct FanViewModelCollaborators {
     std::function<void(const std::vector<std::string>&)> contestedFansChanged = nullptr;
 };
 
+// This machine's collaborators around the given services: the Low Power Mode flag and its
+// events, the tray's appearance, the note of contested fans. `FanViewModel::shared()` uses them.
+class WatchedLowPowerMode;
+FanViewModelCollaborators linuxEngineCollaborators(SMCService& smc, FanSimulationService& sim,
+                                                   PowerBatteryService& power,
+                                                   FanPresetManager& presets, FanWriter& writer,
+                                                   std::shared_ptr<WatchedLowPowerMode> lowPower);
+
 namespace EngineText {
 inline constexpr const char* authorizationRequired =
     "Fan control requires administrator privileges. Click 'Authorize Fan Control' to enable.";

@@ -93,9 +93,12 @@ void SMCService::appendHIDReadings(bool onlyPrimaryCategories, std::vector<Therm
 
 std::vector<ThermalSensor> SMCService::readThermalSensors(bool onlyPrimaryCategories) {
     std::vector<ThermalSensor> sensors;
+    std::shared_ptr<ThermalChannelSource> source;
     {
         std::lock_guard guard(hidLock_);
+        source = hidClient_;
         if (hidClient_) {
+            hidClient_->beginPass();
             appendHIDReadings(onlyPrimaryCategories, sensors);
         }
     }
@@ -108,6 +111,9 @@ std::vector<ThermalSensor> SMCService::readThermalSensors(bool onlyPrimaryCatego
             sensors.push_back(
                 {std::string("smc_") + entry.key, entry.name, *value, entry.category});
         }
+    }
+    if (source) {
+        source->endPass();
     }
     return sensors;
 }

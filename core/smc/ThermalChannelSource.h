@@ -22,6 +22,10 @@ public:
     virtual ~ThermalChannelSource() = default;
     // Every channel, in a stable order; an element may be null. Empty: none this time.
     virtual std::vector<std::shared_ptr<ThermalChannel>> copyServices() = 0;
+    // Around one reading of every temperature, channels and controller keys alike: a source
+    // whose channels the controller's keys also read may read each of them once in between.
+    virtual void beginPass() {}
+    virtual void endPass() {}
 };
 
 } // namespace ventoral

@@ -54,7 +54,8 @@ HwmonSmcTransport::HwmonSmcTransport(std::string sysfsRoot, std::string stateFol
       sleep_(sleep ? std::move(sleep) : Sleeper([](double seconds) {
           std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
       })),
-      calibrations_(FanCalibrationStore::pathFor(root_)) {}
+      calibrations_(FanCalibrationStore::pathFor(root_)),
+      temperatures_(std::make_shared<HwmonReadingMemo>()) {}
 
 bool HwmonSmcTransport::open() {
     std::lock_guard guard(mutex_);
@@ -215,8 +216,15 @@ void HwmonSmcTransport::addFanKeys(std::size_t index, const HwmonFanChannel& fan
 void HwmonSmcTransport::addTemperatureKeys(const HwmonInventory& inventory) {
     auto addCelsius = [this](const char* key, const HwmonTemperatureChannel* channel) {
         if (channel) {
-            addFloatKey(key, channel->input,
-                        [input = channel->input] { return scaled(input, 1000); });
+            addFloatKey(
+                key, channel->input,
+                [input = channel->input, readings = temperatures_]() -> std::optional<double> {
+                    auto value = readings->readInteger(input);
+                    if (!value) {
+                        return std::nullopt;
+                    }
+                    return static_cast<double>(*value) / 1000;
+                });
         }
     };
     const auto* cpu = findTemperature(inventory, {"coretemp", "k10temp", "zenpower", "cpu_thermal"},

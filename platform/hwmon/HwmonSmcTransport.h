@@ -6,6 +6,7 @@
 #include "platform/hwmon/FanControlMemory.h"
 #include "platform/hwmon/HwmonFanLimits.h"
 #include "platform/hwmon/HwmonInventory.h"
+#include "platform/hwmon/HwmonReadingMemo.h"
 #include "platform/power/RaplMeter.h"
 
 #include <functional>
@@ -54,6 +55,10 @@ public:
     // Pacing and safety limits of calibrations; tests make them short.
     void setCalibrationTiming(const FanCalibrationTiming& timing);
 
+    // The temperatures its keys read, shared with a thermal channel source over the same
+    // machine so that one pass reads each file once.
+    std::shared_ptr<HwmonReadingMemo> temperatureReadings() const { return temperatures_; }
+
     // The fan channels behind "F0…" to "F9…", in key order.
     std::vector<HwmonFanChannel> fanChannels() const;
 
@@ -98,6 +103,7 @@ private:
     AttributeWriter write_;
     Sleeper sleep_;
     FanCalibrationStore calibrations_;
+    std::shared_ptr<HwmonReadingMemo> temperatures_;
     FanCalibrationTiming calibrationTiming_;
     std::optional<std::string> calibrationStamp_;
     mutable std::mutex mutex_;

@@ -23,6 +23,19 @@ std::unique_ptr<PowerProfileWatcher> PowerProfileWatcher::start(const BusOpener&
             proxy->finishRegistration();
             watcher->proxies_.push_back(std::move(proxy));
         }
+        auto busDaemon = sdbus::createProxy(*watcher->connection_, "org.freedesktop.DBus",
+                                            "/org/freedesktop/DBus");
+        busDaemon->uponSignal("NameOwnerChanged")
+            .onInterface("org.freedesktop.DBus")
+            .call([changed](const std::string& name, const std::string&, const std::string&) {
+                for (const auto& service : powerProfilesServices) {
+                    if (name == service.busName) {
+                        changed();
+                    }
+                }
+            });
+        busDaemon->finishRegistration();
+        watcher->proxies_.push_back(std::move(busDaemon));
         watcher->connection_->enterEventLoopAsync();
     } catch (const sdbus::Error&) {
         return nullptr;

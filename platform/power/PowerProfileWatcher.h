@@ -8,7 +8,8 @@
 namespace ventoral {
 
 // Calls `changed` (on its own thread) whenever a profile daemon's properties change, under
-// either bus name. None when the bus cannot be reached.
+// either bus name, and whenever either name gains or loses its owner. None when the bus cannot
+// be reached.
 class PowerProfileWatcher {
 public:
     static std::unique_ptr<PowerProfileWatcher> start(const BusOpener& systemBus,

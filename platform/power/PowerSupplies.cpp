@@ -33,6 +33,31 @@ std::vector<PowerSupply> listPowerSupplies(const std::string& sysfsRoot) {
     return supplies;
 }
 
+PowerSupplySet::PowerSupplySet(std::string sysfsRoot) : root_(std::move(sysfsRoot)) {}
+
+std::vector<PowerSupply> PowerSupplySet::current() {
+    std::lock_guard guard(mutex_);
+    if (kept_) {
+        return *kept_;
+    }
+    auto supplies = listPowerSupplies(root_);
+    if (watched_) {
+        kept_ = supplies;
+    }
+    return supplies;
+}
+
+void PowerSupplySet::changed() {
+    std::lock_guard guard(mutex_);
+    kept_.reset();
+}
+
+void PowerSupplySet::setWatched(bool watched) {
+    std::lock_guard guard(mutex_);
+    watched_ = watched;
+    kept_.reset();
+}
+
 std::optional<PowerSupply> systemBattery(const std::vector<PowerSupply>& supplies) {
     for (const auto& supply : supplies) {
         if (supply.type == "Battery" && supply.scope != "Device") {

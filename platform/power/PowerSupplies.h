@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,24 @@ struct PowerSupply {
 };
 
 std::vector<PowerSupply> listPowerSupplies(const std::string& sysfsRoot);
+
+// The machine's supplies, listed again only when the set may have changed. Kept only while
+// something tells it of changes (the udev monitor); otherwise listed at every look.
+class PowerSupplySet {
+public:
+    explicit PowerSupplySet(std::string sysfsRoot);
+    std::vector<PowerSupply> current();
+    // A supply came or went, or it is not known whether one did.
+    void changed();
+    // Whether changes will be told from now on.
+    void setWatched(bool watched);
+
+private:
+    std::string root_;
+    std::mutex mutex_;
+    bool watched_ = false;
+    std::optional<std::vector<PowerSupply>> kept_;
+};
 // The machine's own battery (a peripheral's battery has scope "Device").
 std::optional<PowerSupply> systemBattery(const std::vector<PowerSupply>& supplies);
 // USB-C power sources (UCSI or Type-C supplies) that belong to the system, by name.

@@ -3,10 +3,16 @@
 #include "core/power/PowerBatteryService.h"
 #include "platform/process/ProcessRunner.h"
 
+#include <memory>
+
 namespace ventoral {
 
-// This machine's power sources, over the given controller service.
-PowerBatteryPlatform linuxPowerBatteryPlatform(SMCService& smc);
+class WatchedLowPowerMode;
+
+// This machine's power sources, over the given controller service; Low Power Mode as `lowPower`
+// keeps it.
+PowerBatteryPlatform linuxPowerBatteryPlatform(SMCService& smc,
+                                               std::shared_ptr<WatchedLowPowerMode> lowPower);
 
 // A power report program at `path`, run bounded with its output capped.
 inline BoundedProgramRunner boundedProgram(std::string path, std::size_t outputLimit = 8 << 20) {

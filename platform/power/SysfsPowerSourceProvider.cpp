@@ -162,7 +162,7 @@ std::optional<std::int64_t> ratedWatts(const PowerSupply& supply) {
 }
 
 std::optional<std::vector<LooseDictionary>> SysfsPowerSourceProvider::powerSourceDescriptions() {
-    const auto supplies = listPowerSupplies(root_);
+    const auto supplies = supplies_->current();
     const bool external = !onlineExternalSupplies(supplies).empty();
     std::vector<LooseDictionary> descriptions;
     for (const PowerSupply& battery : supplies) {
@@ -196,7 +196,7 @@ std::optional<std::vector<LooseDictionary>> SysfsPowerSourceProvider::powerSourc
 }
 
 std::optional<LooseDictionary> SysfsPowerSourceProvider::externalAdapterDetails() {
-    for (const PowerSupply& supply : onlineExternalSupplies(listPowerSupplies(root_))) {
+    for (const PowerSupply& supply : onlineExternalSupplies(supplies_->current())) {
         if (auto watts = ratedWatts(supply)) {
             return LooseDictionary{{DK::watts, *watts}, {DK::name, supply.name}};
         }
@@ -205,7 +205,7 @@ std::optional<LooseDictionary> SysfsPowerSourceProvider::externalAdapterDetails(
 }
 
 LooseDictionary SysfsPowerSourceProvider::batteryRegistry() {
-    const auto supplies = listPowerSupplies(root_);
+    const auto supplies = supplies_->current();
     auto battery = systemBattery(supplies);
     if (!battery) {
         return {};

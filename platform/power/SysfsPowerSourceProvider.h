@@ -3,6 +3,7 @@
 #include "core/power/PowerPlatform.h"
 #include "platform/power/PowerSupplies.h"
 
+#include <memory>
 #include <string>
 
 namespace ventoral {
@@ -12,7 +13,10 @@ namespace ventoral {
 // parsers read, in their units (mAh, mV, mA, mW).
 class SysfsPowerSourceProvider final : public PowerSourceProvider {
 public:
-    explicit SysfsPowerSourceProvider(std::string sysfsRoot) : root_(std::move(sysfsRoot)) {}
+    explicit SysfsPowerSourceProvider(std::string sysfsRoot,
+                                      std::shared_ptr<PowerSupplySet> supplies = nullptr)
+        : root_(std::move(sysfsRoot)),
+          supplies_(supplies ? std::move(supplies) : std::make_shared<PowerSupplySet>(root_)) {}
 
     std::optional<std::vector<LooseDictionary>> powerSourceDescriptions() override;
     std::optional<LooseDictionary> externalAdapterDetails() override;
@@ -20,6 +24,7 @@ public:
 
 private:
     std::string root_;
+    std::shared_ptr<PowerSupplySet> supplies_;
 };
 
 // The external supplies (mains or USB, not a peripheral's) that are online now.

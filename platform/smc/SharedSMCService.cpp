@@ -1,5 +1,7 @@
 // The shared service picks this process's transport: the emulated controller when a machine
 // profile is named, otherwise the machine's own.
+#include "platform/smc/SharedSMCService.h"
+
 #include "core/smc/SMCService.h"
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/hwmon/HwmonThermalChannelSource.h"
@@ -9,33 +11,29 @@
 #include <unistd.h>
 
 namespace ventoral {
-namespace {
 
-std::unique_ptr<SmcTransport> processTransport() {
+std::unique_ptr<SMCService> makeProcessSMCService() {
     if (auto profile = testSetting(EnvironmentSetting::smcProfile)) {
+        std::unique_ptr<SmcTransport> emulated;
         try {
-            return EmulatedSmcTransport::fromProfileFile(*profile, geteuid() == 0);
+            emulated = EmulatedSmcTransport::fromProfileFile(*profile, geteuid() == 0);
         } catch (const DecodingError&) {
             // A broken profile is an emulated machine with no keys at all.
-            return std::make_unique<EmulatedSmcTransport>();
+            emulated = std::make_unique<EmulatedSmcTransport>();
         }
+        // An emulated machine has only its profile's keys.
+        return std::make_unique<SMCService>(std::move(emulated));
     }
     const std::string root = sysfsRoot();
-    return std::make_unique<HwmonSmcTransport>(root, FanControlMemory::folderFor(root));
+    auto transport = std::make_unique<HwmonSmcTransport>(root, FanControlMemory::folderFor(root));
+    auto channels =
+        std::make_shared<HwmonThermalChannelSource>(root, transport->temperatureReadings());
+    return std::make_unique<SMCService>(std::move(transport), std::move(channels));
 }
-
-std::shared_ptr<ThermalChannelSource> processThermalChannels() {
-    if (testSetting(EnvironmentSetting::smcProfile)) {
-        return nullptr; // an emulated machine has only its profile's keys
-    }
-    return std::make_shared<HwmonThermalChannelSource>(sysfsRoot());
-}
-
-} // namespace
 
 SMCService& SMCService::shared() {
-    static SMCService instance(processTransport(), processThermalChannels());
-    return instance;
+    static std::unique_ptr<SMCService> instance = makeProcessSMCService();
+    return *instance;
 }
 
 } // namespace ventoral

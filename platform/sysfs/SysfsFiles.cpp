@@ -1,6 +1,7 @@
 #include "platform/sysfs/SysfsFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -11,8 +12,43 @@
 #include <unistd.h>
 
 namespace ventoral::sysfs {
+namespace {
+
+std::atomic<OpenCounter*> activeCounter{nullptr};
+
+void noteOpen(const std::string& path) {
+    if (OpenCounter* counter = activeCounter.load(std::memory_order_relaxed)) {
+        counter->note(path);
+    }
+}
+
+} // namespace
+
+OpenCounter::OpenCounter() {
+    activeCounter.store(this);
+}
+
+OpenCounter::~OpenCounter() {
+    activeCounter.store(nullptr);
+}
+
+std::map<std::string, int> OpenCounter::opens() const {
+    std::lock_guard guard(mutex_);
+    return opens_;
+}
+
+void OpenCounter::clear() {
+    std::lock_guard guard(mutex_);
+    opens_.clear();
+}
+
+void OpenCounter::note(const std::string& path) {
+    std::lock_guard guard(mutex_);
+    ++opens_[path];
+}
 
 ReadResult read(const std::string& path) {
+    noteOpen(path);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return {std::nullopt, errno};
@@ -62,6 +98,7 @@ std::optional<std::int64_t> readInteger(const std::string& path) {
 }
 
 int write(const std::string& path, const std::string& text) {
+    noteOpen(path);
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_TRUNC);
     if (fd < 0) {
         return errno;
@@ -89,6 +126,7 @@ bool isWritableByOwner(const std::string& path) {
 
 std::vector<std::string> list(const std::string& folder) {
     std::vector<std::string> names;
+    noteOpen(folder);
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
         return names;

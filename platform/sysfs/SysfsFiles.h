@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,5 +30,25 @@ std::vector<std::string> list(const std::string& folder);
 std::optional<std::string> resolve(const std::string& path);
 
 std::optional<std::int64_t> parseInteger(const std::string& text);
+
+// Notes every file and folder this layer opens while it lives, so that tests and benchmarks can
+// see what one pass over the hardware costs. One at a time.
+class OpenCounter {
+public:
+    OpenCounter();
+    ~OpenCounter();
+    OpenCounter(const OpenCounter&) = delete;
+    OpenCounter& operator=(const OpenCounter&) = delete;
+
+    // Each path opened (folders listed included), with how often.
+    std::map<std::string, int> opens() const;
+    void clear();
+    // Called by the layer itself.
+    void note(const std::string& path);
+
+private:
+    mutable std::mutex mutex_;
+    std::map<std::string, int> opens_;
+};
 
 } // namespace ventoral::sysfs

@@ -3,6 +3,7 @@
 #include "core/power/PowerInfoBarState.h"
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/power/SharedPowerBatteryService.h"
+#include "platform/power/WatchedLowPowerMode.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/SysfsFixture.h"
@@ -29,7 +30,8 @@ struct FixtureMachine {
         testing::ScopedEnvironmentVariable procfs("VENTORAL_PROC_ROOT", proc.path());
         smc = std::make_unique<SMCService>(std::make_unique<HwmonSmcTransport>(
             sys.root(), FanControlMemory::folderFor(sys.root())));
-        auto platform = linuxPowerBatteryPlatform(*smc);
+        auto platform = linuxPowerBatteryPlatform(
+            *smc, std::make_shared<WatchedLowPowerMode>(sys.root(), BusOpener{}));
         platform.isLowPowerModeEnabled = [] { return false; }; // keep the real bus out of it
         service = PowerBatteryService::make(std::move(platform));
     }

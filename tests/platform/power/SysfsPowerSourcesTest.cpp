@@ -4,6 +4,8 @@
 #include "platform/power/PowerProfiles.h"
 #include "platform/power/SysfsPowerSourceProvider.h"
 #include "platform/power/SysfsUSBTopologyReader.h"
+#include "platform/power/WatchedLowPowerMode.h"
+#include "platform/sysfs/SysfsFiles.h"
 #include "tests/support/FakeProfileDaemon.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -192,6 +194,64 @@ TEST_F(LowPowerModeFlagTest, TheProfileDaemonWins) {
         EXPECT_TRUE(LowPowerModeSwitch(f.root(), openSystemBus).setLowPowerMode(false));
         EXPECT_TRUE(testing::waitUntil([&] { return heard > 0; }, 5));
     }
+}
+
+TEST_F(LowPowerModeFlagTest, KeptByEventsAndReadOnlyWhenOneComes) {
+    testing::PrivateBus bus;
+    ASSERT_TRUE(bus.isUp());
+    testing::ScopedEnvironmentVariable systemBus("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    WatchedLowPowerMode mode(f.root(), openSystemBus);
+    std::mutex mutex;
+    std::vector<bool> told;
+    mode.subscribe([&](bool on) {
+        std::lock_guard guard(mutex);
+        told.push_back(on);
+    });
+    auto heard = [&] {
+        std::lock_guard guard(mutex);
+        return told;
+    };
+    EXPECT_TRUE(mode.isEnabled()); // the platform profile says quiet
+    {
+        sysfs::OpenCounter counter;
+        f.write("firmware/acpi/platform_profile", "balanced");
+        EXPECT_TRUE(mode.isEnabled()); // nothing said it changed: nothing is read
+        EXPECT_TRUE(counter.opens().empty());
+    }
+    mode.refresh(); // what the platform profile's change signal does
+    EXPECT_FALSE(mode.isEnabled());
+    EXPECT_EQ(heard(), std::vector<bool>{false});
+
+    // A profile daemon appearing is heard, and so is a switch made through it.
+    testing::FakeProfileDaemon daemon("org.freedesktop.UPower.PowerProfiles",
+                                      "/org/freedesktop/UPower/PowerProfiles",
+                                      testing::FakeProfileDaemon::Behaviour::obey, "power-saver");
+    ASSERT_TRUE(testing::waitUntil([&] { return heard().size() == 2; }, 5));
+    EXPECT_TRUE(mode.isEnabled());
+    EXPECT_TRUE(LowPowerModeSwitch(f.root(), openSystemBus).setLowPowerMode(false));
+    ASSERT_TRUE(testing::waitUntil([&] { return heard().size() == 3; }, 5));
+    EXPECT_EQ(heard(), (std::vector<bool>{false, true, false}));
+    EXPECT_FALSE(mode.isEnabled());
+}
+
+TEST(PowerSupplySet, ListedAgainOnlyWhenTheSetMayHaveChanged) {
+    SysfsFixture f;
+    f.powerSupply("AC", {{"type", "Mains"}, {"online", "1"}});
+    PowerSupplySet set(f.root());
+    auto lists = [&] {
+        sysfs::OpenCounter counter;
+        (void)set.current();
+        return counter.opens().count(f.root() + "/class/power_supply");
+    };
+    EXPECT_EQ(lists(), 1u); // nothing tells it of changes: every look lists
+    EXPECT_EQ(lists(), 1u);
+    set.setWatched(true);
+    EXPECT_EQ(lists(), 1u);
+    EXPECT_EQ(lists(), 0u);
+    f.powerSupply("BAT0", {{"type", "Battery"}});
+    set.changed();
+    EXPECT_EQ(set.current().size(), 2u);
+    EXPECT_EQ(lists(), 0u);
 }
 
 } // namespace
