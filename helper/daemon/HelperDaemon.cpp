@@ -37,7 +37,9 @@ public:
         busDaemon_->uponSignal("NameOwnerChanged")
             .onInterface(busDaemonName)
             .call([this](const std::string& name, const std::string&, const std::string& owner) {
-                if (owner.empty()) {
+                if (name == loginName && !owner.empty()) {
+                    loginArrived();
+                } else if (owner.empty()) {
                     clientLeft(name);
                 }
             });
@@ -74,13 +76,16 @@ public:
     // The backstop: everything back, and kept there until the CPU has cooled.
     void thermalHandBack() { hold_.hold(handBackEverything("the CPU stayed at or above 95 C")); }
 
-    void updateInhibitor() {
+    // `rememberRefusal`: a refusal stops the asking until the hold ends or logind appears.
+    void updateInhibitor(bool rememberRefusal = true) {
         std::lock_guard guard(inhibitLock_);
         if (!custody_.anyManual()) {
             inhibitor_.reset(); // closing our end lets logind go on
+            inhibitRefused_ = false;
             return;
         }
-        if (inhibitor_) {
+        // Asked once per hold: without logind every write would otherwise wait for a refusal.
+        if (inhibitor_ || inhibitRefused_) {
             return;
         }
         try {
@@ -93,8 +98,18 @@ public:
                 .storeResultsTo(fd);
             inhibitor_ = std::move(fd);
         } catch (const sdbus::Error&) {
-            // No logind (containers, tests): nothing to delay.
+            // No logind (containers, tests): nothing to delay, until it appears.
+            inhibitRefused_ = rememberRefusal;
         }
+    }
+
+    // Its name may come before its objects: a refusal now leaves the next write to ask.
+    void loginArrived() {
+        {
+            std::lock_guard guard(inhibitLock_);
+            inhibitRefused_ = false;
+        }
+        updateInhibitor(false);
     }
 
 private:
@@ -118,6 +133,7 @@ private:
     std::unique_ptr<sdbus::IProxy> busDaemon_;
     std::mutex inhibitLock_;
     std::optional<sdbus::UnixFd> inhibitor_;
+    bool inhibitRefused_ = false;
 };
 
 class SMCHelperDelegate final

@@ -81,9 +81,18 @@ HwmonSmcTransport::WriteOutcome HwmonSmcTransport::writeMode(const HwmonFanChann
                                                              bool manual) {
     const auto modeFile = hwmonModeFile(fan);
     if (manual) {
-        takeOver(fan);
         // A fan without a mode file is steered by its target or duty alone.
-        return {modeFile ? returnFor(write_(*modeFile, "1")) : SMCReturn::success, 0};
+        if (!modeFile) {
+            takeOver(fan);
+            return {};
+        }
+        // Already ours and still manual: nothing to write. A mode the firmware or another
+        // program changed (after resume, say) is written again.
+        if (memory_.recall(fan.id) && sysfs::readInteger(*modeFile) == manualEnable) {
+            return {};
+        }
+        takeOver(fan);
+        return {returnFor(write_(*modeFile, "1")), 0};
     }
     if (auto original = memory_.recall(fan.id)) {
         WriteOutcome outcome = restore(fan, *original);

@@ -180,6 +180,25 @@ TEST_F(HelperGuard, SleepWaitsForTheFans) {
     EXPECT_EQ(enable(2), "5"); // already back when the inhibitor went
 }
 
+TEST_F(HelperGuard, ALogindThatAppearsLaterIsAskedThen) {
+    startDaemon();
+    auto a = holder({"2"}); // no logind yet: asked once, refused
+    BackgroundProcess logind(
+        {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"},
+        {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
+    auto inhibitors = [&] {
+        return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
+                           "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "ListInhibitors"});
+    };
+    ASSERT_TRUE(waitUntil([&] { return inhibitors().exitStatus == 0; }, 15))
+        << logind.errorOutput();
+    // Asked when its name appeared, or at the latest with the next write.
+    auto b = holder({"3"});
+    EXPECT_TRUE(waitUntil([&] { return inhibitors().out.rfind("a(ssssuu) 1 ", 0) == 0; }, 5))
+        << inhibitors().out;
+}
+
 TEST_F(HelperGuard, ACPILeftTooHotIsHandedBack) {
     machine.write("devices/pci0000:00/0000:00:18.3/hwmon/hwmon0/temp1_input", "96000");
     startDaemon();

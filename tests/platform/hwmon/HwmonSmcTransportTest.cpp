@@ -95,6 +95,26 @@ TEST(HwmonFans, ManualThenAutomaticRestoresTheOriginalState) {
                  !sysfs::list(m.fixture.root() + "/.ventoral-state").empty());
 }
 
+TEST(HwmonFans, TheModeIsWrittenOnlyWhenItIsNotManualAlready) {
+    Machine m(testing::nct6775Desktop);
+    for (int write = 0; write < 3; ++write) {
+        m->writeFanMode(1, FanMode::manual);
+        m->writeFanTargetRPM(1, 3250);
+    }
+    EXPECT_EQ(m.writes, (std::vector<std::string>{
+                            "/class/hwmon/hwmon2/pwm1_enable=1", "/class/hwmon/hwmon2/pwm1=146",
+                            "/class/hwmon/hwmon2/pwm1=146", "/class/hwmon/hwmon2/pwm1=146"}));
+    // The firmware took it back (after resume): the next write takes it again.
+    m.fixture.write("devices/platform/nct6775.656/hwmon/hwmon2/pwm1_enable", "5");
+    m.writes.clear();
+    m->writeFanMode(1, FanMode::manual);
+    EXPECT_EQ(m.writes, std::vector<std::string>{"/class/hwmon/hwmon2/pwm1_enable=1"});
+    // What it goes back to is still the state before the first takeover.
+    m->writeFanMode(1, FanMode::automatic);
+    EXPECT_EQ(m.fixture.read("devices/platform/nct6775.656/hwmon/hwmon2/pwm1"), "91");
+    EXPECT_EQ(m.fixture.read("devices/platform/nct6775.656/hwmon/hwmon2/pwm1_enable"), "5");
+}
+
 TEST(HwmonFans, AutomaticWithoutMemoryUsesTheDriversOwnValue) {
     struct Case {
         const char* chip;
