@@ -3,9 +3,13 @@
 #include "core/common/DefaultsStore.h"
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/smc/EmulatedSmcTransport.h"
+#include "tests/application/engine/AssembledDesktop.h"
 #include "tests/support/SysfsFixture.h"
 
 #include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace ventoral {
 namespace {
@@ -81,6 +85,56 @@ void EnginePresetEvaluationNothingToWrite(benchmark::State& state) {
     }
 }
 BENCHMARK(EnginePresetEvaluationNothingToWrite)->Unit(benchmark::kMicrosecond);
+
+// The running program's tick on the desktop fixture beside a plain loop over exactly the files
+// that tick opens, found in the same run.
+void EngineTickAssembledDesktop(benchmark::State& state) {
+    NoWriter writer;
+    testing::AssembledDesktop desktop(writer);
+    desktop.setFull(state.range(0) != 0);
+    const auto files = desktop.countedTick();
+    state.counters["files"] = static_cast<double>(files.size());
+    for (auto _ : state) {
+        desktop.engine->telemetryTick();
+    }
+}
+BENCHMARK(EngineTickAssembledDesktop)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"full"})
+    ->Unit(benchmark::kMicrosecond);
+
+void PlainLoopOverTheTicksFiles(benchmark::State& state) {
+    NoWriter writer;
+    testing::AssembledDesktop desktop(writer);
+    desktop.setFull(state.range(0) != 0);
+    std::vector<std::string> paths;
+    for (const auto& [path, count] : desktop.countedTick(false)) {
+        paths.push_back(path);
+    }
+    state.counters["files"] = static_cast<double>(paths.size());
+    char buffer[4096];
+    for (auto _ : state) {
+        for (const std::string& path : paths) {
+            if (DIR* dir = ::opendir(path.c_str())) {
+                while (::readdir(dir)) {
+                }
+                ::closedir(dir);
+                continue;
+            }
+            int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) {
+                benchmark::DoNotOptimize(::read(fd, buffer, sizeof buffer));
+                ::close(fd);
+            }
+        }
+    }
+}
+BENCHMARK(PlainLoopOverTheTicksFiles)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"full"})
+    ->Unit(benchmark::kMicrosecond);
 
 void EngineTicksDesktopFixture(benchmark::State& state) {
     testing::SysfsFixture desktop;

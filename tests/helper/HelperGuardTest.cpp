@@ -118,6 +118,21 @@ protected:
         }
         return machine.read(board + "pwm" + std::to_string(fan) + "_enable");
     }
+    // python3-dbusmock's logind on the bus, once it answers.
+    std::unique_ptr<BackgroundProcess> startLogind() {
+        auto logind = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{"/usr/bin/python3", "-m", "dbusmock", "--system", "--template",
+                                     "logind"},
+            EnvironmentChanges{{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
+        EXPECT_TRUE(waitUntil([&] { return inhibitors().exitStatus == 0; }, 15))
+            << logind->errorOutput();
+        return logind;
+    }
+    CommandResult inhibitors() {
+        return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
+                           "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "ListInhibitors"});
+    }
     bool restoredWithin(int fan, const std::string& automatic, double seconds) {
         return waitUntil([&] { return enable(fan) == automatic; }, seconds);
     }
@@ -154,16 +169,7 @@ TEST_F(HelperGuard, StoppingTheDaemonHandsEveryFanBack) {
 }
 
 TEST_F(HelperGuard, SleepWaitsForTheFans) {
-    BackgroundProcess logind(
-        {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"},
-        {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
-    auto inhibitors = [&] {
-        return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
-                           "org.freedesktop.login1", "/org/freedesktop/login1",
-                           "org.freedesktop.login1.Manager", "ListInhibitors"});
-    };
-    ASSERT_TRUE(waitUntil([&] { return inhibitors().exitStatus == 0; }, 15))
-        << logind.errorOutput();
+    auto logind = startLogind();
     startDaemon();
     EXPECT_EQ(inhibitors().out, "a(ssssuu) 0\n");
     auto a = holder({"2"});
@@ -183,16 +189,7 @@ TEST_F(HelperGuard, SleepWaitsForTheFans) {
 TEST_F(HelperGuard, ALogindThatAppearsLaterIsAskedThen) {
     startDaemon();
     auto a = holder({"2"}); // no logind yet: asked once, refused
-    BackgroundProcess logind(
-        {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"},
-        {{"DBUS_SYSTEM_BUS_ADDRESS", bus.address()}});
-    auto inhibitors = [&] {
-        return runCommand({"/usr/bin/busctl", "--address=" + bus.address(), "call",
-                           "org.freedesktop.login1", "/org/freedesktop/login1",
-                           "org.freedesktop.login1.Manager", "ListInhibitors"});
-    };
-    ASSERT_TRUE(waitUntil([&] { return inhibitors().exitStatus == 0; }, 15))
-        << logind.errorOutput();
+    auto logind = startLogind();
     // Asked when its name appeared, or at the latest with the next write.
     auto b = holder({"3"});
     EXPECT_TRUE(waitUntil([&] { return inhibitors().out.rfind("a(ssssuu) 1 ", 0) == 0; }, 5))
