@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace ventoral {
@@ -108,18 +109,20 @@ void PlainLoopOverTheTicksFiles(benchmark::State& state) {
     NoWriter writer;
     testing::AssembledDesktop desktop(writer);
     desktop.setFull(state.range(0) != 0);
-    std::vector<std::string> paths;
+    std::vector<std::pair<std::string, bool>> paths; // and whether it is a folder
     for (const auto& [path, count] : desktop.countedTick(false)) {
-        paths.push_back(path);
+        paths.emplace_back(path, std::filesystem::is_directory(path));
     }
     state.counters["files"] = static_cast<double>(paths.size());
     char buffer[4096];
     for (auto _ : state) {
-        for (const std::string& path : paths) {
-            if (DIR* dir = ::opendir(path.c_str())) {
-                while (::readdir(dir)) {
+        for (const auto& [path, folder] : paths) {
+            if (folder) {
+                if (DIR* dir = ::opendir(path.c_str())) {
+                    while (::readdir(dir)) {
+                    }
+                    ::closedir(dir);
                 }
-                ::closedir(dir);
                 continue;
             }
             int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
