@@ -37,6 +37,8 @@ inline constexpr const char* calibrationByHelper =
     "Measuring (this takes a minute or two; progress shows when the helper daemon is installed)";
 inline constexpr const char* daemonWentAway =
     "The helper daemon stopped before the calibration ended";
+inline constexpr const char* calibrationStopped =
+    "The calibration was stopped; the fan goes back to its own control";
 inline constexpr const char* lowPowerModeFailed =
     "Low Power Mode could not be switched: no power profile daemon or platform profile accepted "
     "it";

@@ -146,7 +146,8 @@ PrivilegedSMCWriter::calibrateThroughDaemon(std::int64_t index, CalibrationJob& 
         std::unique_lock lock(job.mutex);
         auto cancelledAt = std::chrono::steady_clock::time_point::max();
         while (!outcome && !job.heard) {
-            job.changed.wait_for(lock, daemonCheckInterval);
+            job.changed.wait_for(lock,
+                                 job.cancelled ? std::chrono::seconds(1) : daemonCheckInterval);
             if (job.heard) {
                 break;
             }
@@ -161,8 +162,10 @@ PrivilegedSMCWriter::calibrateThroughDaemon(std::int64_t index, CalibrationJob& 
                 there = false;
             }
             lock.lock();
-            if (!there || std::chrono::steady_clock::now() - cancelledAt > cancelledGrace) {
+            if (!there) {
                 outcome = FanCalibrationOutcome{false, Text::daemonWentAway};
+            } else if (std::chrono::steady_clock::now() - cancelledAt > cancelledGrace) {
+                outcome = FanCalibrationOutcome{false, Text::calibrationStopped};
             }
         }
         if (!outcome) {
