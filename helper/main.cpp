@@ -74,6 +74,8 @@ std::function<bool()> catchStopRequests() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         sigaction(signal, &action, nullptr);
     }
+    // A reader gone from the output pipe must not kill it before the fan is back.
+    std::signal(SIGPIPE, SIG_IGN);
     return [] { return stopRequested != 0; };
 }
 

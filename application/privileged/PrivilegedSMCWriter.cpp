@@ -237,6 +237,7 @@ void PrivilegedSMCWriter::restoreAllFansToAuto(WriteCompletion completion) {
 void PrivilegedSMCWriter::restoreAllFansToAutoSynchronously(double timeoutSeconds) {
     cancelCalibration();
     if (isRunningAsRoot()) {
+        waitForCalibrationEnd(timeoutSeconds); // measured here: its fan goes back first
         restoreAllFansToAuto(nullptr);
         return;
     }

@@ -36,7 +36,7 @@ inline constexpr const char* calibrationStarting = "Starting";
 inline constexpr const char* calibrationByHelper =
     "Measuring (this takes a minute or two; progress shows when the helper daemon is installed)";
 inline constexpr const char* daemonWentAway =
-    "The helper daemon stopped before the calibration ended";
+    "The helper daemon stopped, or stopped answering, before the calibration ended";
 inline constexpr const char* calibrationStopped =
     "The calibration was stopped; the fan goes back to its own control";
 inline constexpr const char* lowPowerModeFailed =
@@ -90,6 +90,8 @@ public:
                       CalibrationCompletion completion) override;
     // Asks a running calibration to stop; the fan goes back as it was.
     void cancelCalibration();
+    // Waits, at most that long, until a calibration in this process has put its fan back.
+    void waitForCalibrationEnd(double timeoutSeconds);
 
     bool xpcUnavailableForSession() const { return daemonRoute_.isUnavailableForSession(); }
     // Waits for the queued work (tests, and the end of a command-line run).

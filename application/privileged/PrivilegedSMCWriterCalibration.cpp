@@ -21,6 +21,8 @@ namespace Text = PrivilegedWriterText;
 constexpr auto daemonCheckInterval = std::chrono::seconds(5);
 // After the application asked everything back, how long the daemon's end is still awaited.
 constexpr auto cancelledGrace = std::chrono::seconds(3);
+// Longer than the daemon lets any measurement run.
+constexpr auto calibrationLimit = std::chrono::minutes(12);
 
 std::string lastLine(const std::string& output) {
     std::string text(trimWhitespace(output));
@@ -108,6 +110,19 @@ void PrivilegedSMCWriter::cancelCalibration() {
     }
 }
 
+void PrivilegedSMCWriter::waitForCalibrationEnd(double timeoutSeconds) {
+    std::shared_ptr<CalibrationJob> job;
+    {
+        std::lock_guard guard(calibrationLock_);
+        job = calibration_;
+    }
+    if (job) {
+        std::unique_lock lock(job->mutex);
+        job->changed.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                              [&] { return job->done; });
+    }
+}
+
 FanCalibrationOutcome PrivilegedSMCWriter::calibrateAsRoot(std::int64_t index,
                                                            CalibrationJob& job) {
     return platform_.smc().calibrateFan(
@@ -137,7 +152,23 @@ PrivilegedSMCWriter::calibrateThroughDaemon(std::int64_t index, CalibrationJob& 
                     job.changed.notify_all();
                 }
             });
+        // The daemon measuring is this owner of the name; a restarted daemon knows nothing of it.
+        auto busDaemon =
+            sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+        auto owner = [&busDaemon] {
+            std::string name;
+            try {
+                busDaemon->callMethod("GetNameOwner")
+                    .onInterface("org.freedesktop.DBus")
+                    .withArguments(std::string(HelperProtocol::busName))
+                    .storeResultsTo(name);
+            } catch (const sdbus::Error&) {
+            }
+            return name;
+        };
         connection->enterEventLoopAsync();
+        const std::string measurer = owner();
+        const auto deadline = std::chrono::steady_clock::now() + calibrationLimit;
         auto [started, message] = client.Calibrate(index);
         std::optional<FanCalibrationOutcome> outcome;
         if (!started) {
@@ -155,14 +186,9 @@ PrivilegedSMCWriter::calibrateThroughDaemon(std::int64_t index, CalibrationJob& 
                 cancelledAt = std::chrono::steady_clock::now();
             }
             lock.unlock();
-            bool there = true;
-            try {
-                there = std::get<0>(client.Ping());
-            } catch (const sdbus::Error&) {
-                there = false;
-            }
+            const bool there = !measurer.empty() && owner() == measurer;
             lock.lock();
-            if (!there) {
+            if (!there || std::chrono::steady_clock::now() > deadline) {
                 outcome = FanCalibrationOutcome{false, Text::daemonWentAway};
             } else if (std::chrono::steady_clock::now() - cancelledAt > cancelledGrace) {
                 outcome = FanCalibrationOutcome{false, Text::calibrationStopped};

@@ -114,6 +114,7 @@ void SMCService::forgetFanLimitsIfChanged() {
 }
 
 std::vector<FanLimitsInfo> SMCService::fanLimits() {
+    forgetFanLimitsIfChanged();
     std::lock_guard guard(lock_);
     return transport_->fanLimits();
 }

@@ -105,17 +105,19 @@ int calibrate(const std::string* indexArgument, DirectSMCOperator& smc, HelperSe
             continue;
         }
         services.out << HelperProtocol::Reply::calibrationStartedPrefix << index << "\n";
-        FanCalibrationOutcome outcome =
-            smc.calibrateFan(index, {[&](double fraction, const std::string& message) {
-                                         services.out << "Fan " << index << " "
-                                                      << std::lround(fraction * 100)
-                                                      << "%: " << message << "\n";
-                                         services.out.flush();
-                                     },
-                                     services.interrupted});
+        // Nobody left to read the progress (the application quit) ends it as an interruption.
+        auto stopped = [&] {
+            return !services.out || (services.interrupted && services.interrupted());
+        };
+        auto progress = [&](double fraction, const std::string& message) {
+            services.out << "Fan " << index << " " << std::lround(fraction * 100)
+                         << "%: " << message << "\n";
+            services.out.flush();
+        };
+        FanCalibrationOutcome outcome = smc.calibrateFan(index, {progress, stopped});
         (outcome.succeeded ? services.out : services.err) << outcome.message << "\n";
         allSucceeded = allSucceeded && outcome.succeeded;
-        if (services.interrupted && services.interrupted()) {
+        if (stopped()) {
             break;
         }
     }

@@ -220,7 +220,11 @@ int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
         smc,
         [&announcer](std::int64_t index, double fraction, const std::string& message) {
             if (auto* delegate = announcer.load()) {
-                delegate->emitCalibrationProgress(index, fraction, message);
+                try {
+                    delegate->emitCalibrationProgress(index, fraction, message);
+                } catch (const sdbus::Error&) {
+                    // Nobody hears it now; the measurement goes on and its fan goes back.
+                }
             }
         },
         [&](std::int64_t index, bool succeeded, const std::string& message) {
@@ -231,7 +235,10 @@ int serveHelperInterface(sdbus::IConnection& connection, DirectSMCOperator& smc,
                 log.flush();
             }
             if (auto* delegate = announcer.load()) {
-                delegate->emitCalibrationFinished(index, succeeded, message);
+                try {
+                    delegate->emitCalibrationFinished(index, succeeded, message);
+                } catch (const sdbus::Error&) {
+                }
             }
         });
     Guardian guardian(connection, smc, hold, callers, calibrations, log);

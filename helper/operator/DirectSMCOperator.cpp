@@ -146,6 +146,11 @@ bool DirectSMCOperator::setFanMode(std::int64_t index, std::int64_t mode) {
 }
 
 bool DirectSMCOperator::setFanRPM(std::int64_t index, float rpm) {
+    {
+        // A calibration stored by another helper process changes how speeds become duties.
+        std::lock_guard guard(lock_);
+        (void)transport_->fanLimitsChanged();
+    }
     if (!isFanIndex(index) || !std::isfinite(rpm)) {
         return false;
     }

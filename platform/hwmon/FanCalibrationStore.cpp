@@ -140,7 +140,9 @@ bool FanCalibrationStore::save(const FanCalibration& calibration, std::string* e
     });
     all.push_back(calibration);
     const std::string folder = path_.substr(0, path_.rfind('/'));
-    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (::mkdir(folder.c_str(), 0755) == 0) {
+        ::chmod(folder.c_str(), 0755); // whatever the umask: the application reads it as its user
+    } else if (errno != EEXIST) {
         if (error) {
             *error = folder + ": " + std::strerror(errno);
         }

@@ -73,6 +73,10 @@ FanCalibrationOutcome HwmonSmcTransport::calibrateFan(std::int64_t index,
     if (!steering.info.calibratable) {
         return {false, noCalibrationNeeded(steering.info)};
     }
+    if (cpuInput.empty()) {
+        // Minutes at low duties need a CPU temperature to stop on.
+        return {false, name + ": not calibrated: no CPU temperature can be watched meanwhile"};
+    }
     return measureAndStore(fan, name, cpuInput, control);
 }
 
@@ -85,11 +89,13 @@ FanCalibrationOutcome HwmonSmcTransport::measureAndStore(const HwmonFanChannel& 
         return {false, name + ": its present setting cannot be read, so it is left alone"};
     }
     FanCalibrationTiming timing;
+    std::optional<FanControlMemory::Original> handBackState;
     bool heldBefore = false;
     {
         std::lock_guard guard(mutex_);
         timing = calibrationTiming_;
-        heldBefore = memory_.recall(fan.id).has_value();
+        handBackState = memory_.recall(fan.id);
+        heldBefore = handBackState.has_value();
         takeOver(fan); // a crash mid-way leaves the hand-back something to restore
         if (fan.pwmEnable) {
             if (int error = write_(*fan.pwmEnable, "1"); error != 0) {
@@ -117,12 +123,20 @@ FanCalibrationOutcome HwmonSmcTransport::measureAndStore(const HwmonFanChannel& 
         control.cancelled,
         control.progress,
     };
-    FanMeasurementRun run = measureFanLimits(probe, timing);
+    FanMeasurementRun run;
+    try {
+        run = measureFanLimits(probe, timing);
+    } catch (...) {
+        run.failure = "it failed unexpectedly"; // the fan goes back all the same
+    }
 
     WriteOutcome restored;
     {
         std::lock_guard guard(mutex_);
-        restored = restore(fan, *before);
+        // A hand-back while it was measured (a reset, sleep, the backstop) gave the fan back for
+        // good: it goes to that state, not to the manual one it was held in before.
+        const bool handedBackMeanwhile = heldBefore && !memory_.recall(fan.id);
+        restored = restore(fan, handedBackMeanwhile ? *handBackState : *before);
         if (!heldBefore && restored.kernelReturn == SMCReturn::success) {
             memory_.forget(fan.id);
         }

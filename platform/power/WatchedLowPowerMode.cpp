@@ -33,15 +33,11 @@ std::shared_ptr<WatchedLowPowerMode> WatchedLowPowerMode::shared() {
 }
 
 bool WatchedLowPowerMode::isEnabled() {
-    {
-        std::lock_guard guard(mutex_);
-        if (value_) {
-            return *value_;
-        }
+    startWatching(); // before the first read, so that no change falls between them
+    std::lock_guard guard(mutex_);
+    if (!value_) {
         value_ = flag_.isEnabled();
     }
-    startWatching();
-    std::lock_guard guard(mutex_);
     return *value_;
 }
 
@@ -106,8 +102,11 @@ void WatchedLowPowerMode::watchPlatformProfile() {
         }
         if (fds[0].revents & (POLLPRI | POLLERR)) {
             (void)::lseek(fd, 0, SEEK_SET);
-            (void)::read(fd, buffer, sizeof buffer);
+            const bool gone = ::read(fd, buffer, sizeof buffer) < 0;
             refresh();
+            if (gone) {
+                break; // the attribute went with its driver: nothing more will come
+            }
         }
     }
     ::close(fd);

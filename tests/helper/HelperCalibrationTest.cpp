@@ -36,9 +36,17 @@ struct CommandRun {
     std::string out, err;
 };
 
+// An output whose reader is gone after `left` characters, as a pipe to a program that quit.
+struct ReaderGone : std::streambuf {
+    explicit ReaderGone(int characters) : left(characters) {}
+    int overflow(int c) override { return left-- > 0 ? c : traits_type::eof(); }
+    int left;
+};
+
 CommandRun calibrate(Desk& desk, std::vector<std::string> args, uid_t euid = 0,
-                     std::function<bool()> interrupted = {}) {
-    std::ostringstream out, err;
+                     std::function<bool()> interrupted = {}, std::streambuf* output = nullptr) {
+    std::ostringstream captured, err;
+    std::ostream out(output ? output : captured.rdbuf());
     ThermalHold hold("");
     HelperServices services{
         [&desk] { return std::make_unique<DirectSMCOperator>(desk.makeTransport()); },
@@ -55,7 +63,7 @@ CommandRun calibrate(Desk& desk, std::vector<std::string> args, uid_t euid = 0,
     };
     args.insert(args.begin(), HelperProtocol::Command::calibrate);
     int status = runHelperCommandLine(args, services);
-    return {status, out.str(), err.str()};
+    return {status, captured.str(), err.str()};
 }
 
 TEST(HelperCalibrateCommand, MeasuresEachFanThatNeedsIt) {
@@ -75,6 +83,15 @@ TEST(HelperCalibrateCommand, MeasuresEachFanThatNeedsIt) {
     // Measured now, so a second run has nothing to do; one fan can still be measured again.
     EXPECT_EQ(calibrate(desk, {}).out, "No fan needs calibration.\n");
     EXPECT_EQ(calibrate(desk, {"2"}).status, 0);
+}
+
+TEST(HelperCalibrateCommand, AReaderThatGoesAwayStopsItAndTheFanGoesBack) {
+    Desk desk;
+    ReaderGone pipe(200);
+    CommandRun run = calibrate(desk, {"2"}, 0, {}, &pipe);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "nct6775 Fan 2: calibration stopped: it was stopped before it finished.\n");
+    EXPECT_EQ(desk.state(2), "5/92");
 }
 
 TEST(HelperCalibrateCommand, RefusalsAndInterruptions) {

@@ -214,6 +214,44 @@ TEST(HwmonFanCalibration, TroubleStopsItAndPutsTheFanBack) {
     }
 }
 
+TEST(HwmonFanCalibration, AHandBackMeanwhileIsNotUndone) {
+    CalibrationDesk m;
+    m->writeFanMode(2, FanMode::manual);
+    m->writeFanTargetRPM(2, 3000);
+    int waits = 0;
+    m.onEachWait = [&] {
+        if (++waits == 10) {
+            EXPECT_FALSE(m->resetAllFansToAutomatic()); // the application quit, say
+        }
+    };
+    ASSERT_TRUE(m->calibrateFan(2, {}).succeeded);
+    EXPECT_EQ(m.enable(), "5");
+    EXPECT_EQ(m.pwm(), "92");
+    EXPECT_FALSE(m.remembersATakeover());
+}
+
+TEST(HwmonFanCalibration, AnotherProcesssMeasurementIsSeenAtOnce) {
+    CalibrationDesk m;
+    EXPECT_EQ(m->fanLimits()[2].source, FanLimitsSource::assumed);
+    auto helper = m.makeTransport(); // as the helper's own process would measure it
+    helper->setCalibrationTiming({});
+    ASSERT_TRUE(helper->calibrateFan(2, {}).succeeded);
+    EXPECT_EQ(m->fanLimits()[2].source, FanLimitsSource::measured);
+    EXPECT_NE(m->readFans()[2].minRPM, 1200);
+}
+
+TEST(HwmonFanCalibration, NotWithoutACPUTemperatureToStopOn) {
+    Machine m([](SysfsFixture& f) {
+        f.hwmon(2, "platform/nct6775.656", "nct6775",
+                {{"fan1_input", "900"}, {"pwm1", "92"}, {"pwm1_enable", "5"}});
+    });
+    EXPECT_EQ(m->calibrateFan(0, {}),
+              (FanCalibrationOutcome{
+                  false, "Fan (nct6775): not calibrated: no CPU temperature can be watched "
+                         "meanwhile"}));
+    EXPECT_EQ(m.fixture.read("devices/platform/nct6775.656/hwmon/hwmon2/pwm1_enable"), "5");
+}
+
 TEST(HwmonFanCalibration, AFanItHeldStaysHeldAndFansThatNeedNoneAreRefused) {
     CalibrationDesk m;
     m->writeFanMode(2, FanMode::manual);
