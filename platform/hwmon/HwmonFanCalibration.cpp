@@ -20,6 +20,11 @@ std::vector<FanLimitsInfo> HwmonSmcTransport::fanLimits() {
 
 bool HwmonSmcTransport::fanLimitsChanged() {
     std::lock_guard guard(mutex_);
+    const double now = clock_();
+    if (now >= lastStampCheck_ && now - lastStampCheck_ < stampCheckInterval) {
+        return false;
+    }
+    lastStampCheck_ = now;
     auto stamp = calibrations_.stamp();
     if (stamp == calibrationStamp_) {
         return false;
@@ -156,6 +161,7 @@ FanCalibrationOutcome HwmonSmcTransport::measureAndStore(const HwmonFanChannel& 
     {
         std::lock_guard guard(mutex_);
         rescanNeeded_ = true;
+        lastStampCheck_ = -std::numeric_limits<double>::infinity(); // looked at next time
     }
     std::string summary = name + ": " + std::to_string(std::lround(m.minimumRPM)) + " to " +
                           std::to_string(std::lround(m.maximumRPM)) + " RPM, from duty " +

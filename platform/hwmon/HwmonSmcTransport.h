@@ -10,6 +10,7 @@
 #include "platform/power/RaplMeter.h"
 
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -106,6 +107,10 @@ private:
     std::shared_ptr<HwmonReadingMemo> temperatures_;
     FanCalibrationTiming calibrationTiming_;
     std::optional<std::string> calibrationStamp_;
+    // When the calibration document was last looked at: a look costs a path walk, and a
+    // calibration stored elsewhere may take a moment to be noticed.
+    double lastStampCheck_ = -std::numeric_limits<double>::infinity();
+    static constexpr double stampCheckInterval = 2;
     mutable std::mutex mutex_;
     bool open_ = false;
     bool rescanNeeded_ = true;
