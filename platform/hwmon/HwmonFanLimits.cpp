@@ -1,5 +1,6 @@
 #include "platform/hwmon/HwmonFanLimits.h"
 
+#include "core/common/Format.h"
 #include "platform/hwmon/HwmonSmcTransport.h"
 #include "platform/sysfs/SysfsFiles.h"
 
@@ -25,15 +26,6 @@ std::optional<float> speedFile(const std::optional<std::string>& path, bool zero
     return static_cast<float>(*value);
 }
 
-std::string trimmed(const std::string& text) {
-    const char* space = " \t\r\n";
-    auto first = text.find_first_not_of(space);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
 } // namespace
 
 std::optional<std::string> hwmonFanName(const HwmonFanChannel& fan, int fansOnChip) {
@@ -41,8 +33,8 @@ std::optional<std::string> hwmonFanName(const HwmonFanChannel& fan, int fansOnCh
         return std::nullopt;
     }
     if (fan.label) {
-        if (auto label = sysfs::readText(*fan.label); label && !trimmed(*label).empty()) {
-            return trimmed(*label);
+        if (auto label = sysfs::readText(*fan.label); label && !trimWhitespace(*label).empty()) {
+            return std::string(trimWhitespace(*label));
         }
     }
     const std::string number = fansOnChip > 1 ? " " + std::to_string(fan.number) : "";
